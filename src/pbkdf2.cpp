@@ -1,0 +1,63 @@
+// PBKDF2-HMAC-SHA256 (RFC 8018 section 5.2).
+#include "pbkdf2.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "sha256.h"
+
+namespace {
+
+constexpr uint64_t kMaxOutLen = uint64_t(0xffffffff) * 32;  // 32-bit block index
+constexpr uint64_t kStackMessage = 256;
+
+}  // namespace
+
+int32_t pbkdf2_sha256(const void *password, uint64_t password_len,
+                      const void *salt, uint64_t salt_len, uint32_t iterations,
+                      uint8_t *out, uint64_t out_len) {
+    if (out_len == 0 || out_len > kMaxOutLen || iterations == 0 ||
+        out == nullptr)
+        return -1;
+    if ((salt == nullptr && salt_len != 0) ||
+        (password == nullptr && password_len != 0))
+        return -1;
+    if (salt_len > UINT64_MAX - 4) return -1;
+    const uint64_t message_len = salt_len + 4;
+    if (message_len > SIZE_MAX) return -1;
+
+    uint8_t stack_message[kStackMessage];
+    uint8_t *message = stack_message;
+    if (message_len > kStackMessage) {
+        message = static_cast<uint8_t *>(malloc(size_t(message_len)));
+        if (message == nullptr) return -1;
+    }
+    if (salt_len != 0) memcpy(message, salt, size_t(salt_len));
+
+    // The key block and both pad compressions are done once per call, not
+    // once per iteration: a long password then costs what a short one does.
+    hmac_sha256_key key;
+    hmac_sha256_prepare(&key, password, password_len);
+
+    uint8_t *index = message + salt_len;
+    uint64_t written = 0;
+    for (uint32_t block = 1; written < out_len; ++block) {
+        index[0] = uint8_t(block >> 24);
+        index[1] = uint8_t(block >> 16);
+        index[2] = uint8_t(block >> 8);
+        index[3] = uint8_t(block);
+
+        uint8_t u[32], t[32];
+        hmac_sha256_prepared(&key, message, message_len, u);
+        memcpy(t, u, 32);
+        for (uint32_t j = 1; j < iterations; ++j) {
+            hmac_sha256_prepared_32(&key, u, u);
+            for (int k = 0; k < 32; ++k) t[k] ^= u[k];
+        }
+        uint64_t n = out_len - written < 32 ? out_len - written : 32;
+        memcpy(out + written, t, size_t(n));
+        written += n;
+    }
+    if (message != stack_message) free(message);
+    return 0;
+}

@@ -1,0 +1,1 @@
+keldo_add_test(test_frame test_frame.cpp)
