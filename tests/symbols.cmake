@@ -1,0 +1,25 @@
+# The shipped library's binary interface: exactly the header's functions are
+# exported, and nothing of the library's own runs when it is loaded or
+# unloaded.
+add_test(NAME exported_symbols
+  COMMAND ${CMAKE_COMMAND}
+          -DNM=${CMAKE_NM}
+          -DLIBRARY=$<TARGET_FILE:keldo_crypto>
+          -DHEADER=${PROJECT_SOURCE_DIR}/include/keldo_crypto.h
+          -DVERSION_NODE=KELDO_CRYPTO_1
+          -P ${CMAKE_CURRENT_SOURCE_DIR}/symbols/check_exports.cmake)
+
+# An empty shared library linked by the same toolchain: whatever start-up
+# code the C runtime adds to every library shows up in it as well.
+add_library(keldo_empty_shared SHARED symbols/empty.cpp)
+set_target_properties(keldo_empty_shared PROPERTIES
+  LIBRARY_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/empty)
+
+add_test(NAME no_load_time_code
+  COMMAND ${CMAKE_COMMAND}
+          -DREADELF=${CMAKE_READELF}
+          -DLIBRARY=$<TARGET_FILE:keldo_crypto>
+          -DREFERENCE=$<TARGET_FILE:keldo_empty_shared>
+          "-DOBJECTS=$<JOIN:$<TARGET_OBJECTS:keldo_crypto_objects>,|>|$<JOIN:$<TARGET_OBJECTS:keldo_crypto>,|>"
+          -DSANITIZED=$<BOOL:${KELDO_SANITIZE}>
+          -P ${CMAKE_CURRENT_SOURCE_DIR}/symbols/check_startup.cmake)

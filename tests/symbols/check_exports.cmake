@@ -1,0 +1,73 @@
+# cmake -DNM=nm -DLIBRARY=libkeldo_crypto.so -DHEADER=keldo_crypto.h
+#       -DVERSION_NODE=KELDO_CRYPTO_1 -P check_exports.cmake
+#
+# Fails unless the library's dynamic symbol table defines exactly the
+# functions that the header declares with KELDO_API, each once, each in the
+# version node, and nothing else: no data, no C++ names.
+
+cmake_policy(VERSION 3.20)
+
+file(READ "${HEADER}" header)
+string(REGEX MATCHALL "\nKELDO_API [^;(]*\\(" decls "${header}")
+set(expected "")
+foreach(decl IN LISTS decls)
+  string(REGEX REPLACE ".*[ *]([A-Za-z_][A-Za-z0-9_]*)\\($" "\\1" name "${decl}")
+  list(APPEND expected "${name}")
+endforeach()
+list(LENGTH expected n_expected)
+if(NOT n_expected EQUAL 13)
+  message(FATAL_ERROR "expected 13 KELDO_API declarations in ${HEADER}, found ${n_expected}: ${expected}")
+endif()
+
+execute_process(COMMAND "${NM}" -D --defined-only "${LIBRARY}"
+  OUTPUT_VARIABLE table RESULT_VARIABLE rc ERROR_VARIABLE err)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "${NM} failed on ${LIBRARY}: ${err}")
+endif()
+
+string(REPLACE "\n" ";" lines "${table}")
+set(errors "")
+set(found "")
+foreach(line IN LISTS lines)
+  if(line STREQUAL "")
+    continue()
+  endif()
+  # "<address> <type> <name>[@@<version>]"; the address may be missing.
+  if(NOT line MATCHES "^([0-9a-fA-F]+ +)?([A-Za-z]) ([^ @]+)(@@?([^ ]+))?$")
+    list(APPEND errors "unreadable line: ${line}")
+    continue()
+  endif()
+  set(type "${CMAKE_MATCH_2}")
+  set(name "${CMAKE_MATCH_3}")
+  set(version "${CMAKE_MATCH_5}")
+  if(type STREQUAL "A" AND name STREQUAL VERSION_NODE)
+    continue()  # the version definition itself
+  endif()
+  if(name MATCHES "^_Z")
+    list(APPEND errors "C++ symbol exported: ${name}")
+  elseif(NOT type MATCHES "^[Ti]$")
+    list(APPEND errors "non-function symbol exported: ${name} (type ${type})")
+  elseif(NOT name IN_LIST expected)
+    list(APPEND errors "function exported that the header does not declare: ${name}")
+  elseif(name IN_LIST found)
+    list(APPEND errors "exported twice: ${name}")
+  else()
+    list(APPEND found "${name}")
+    if(NOT version STREQUAL VERSION_NODE)
+      list(APPEND errors "${name} is not in version ${VERSION_NODE} (got '${version}')")
+    endif()
+  endif()
+endforeach()
+
+foreach(name IN LISTS expected)
+  if(NOT name IN_LIST found)
+    list(APPEND errors "declared in the header but not exported: ${name}")
+  endif()
+endforeach()
+
+if(errors)
+  string(REPLACE ";" "\n  " text "${errors}")
+  message(FATAL_ERROR "${LIBRARY}:\n  ${text}")
+endif()
+list(LENGTH found n_found)
+message(STATUS "${n_found} exports, all declared in keldo_crypto.h")

@@ -1,0 +1,1 @@
+// Deliberately empty: the reference library for the load-time code check.
