@@ -22,7 +22,27 @@ install(FILES ${PROJECT_BINARY_DIR}/keldo_crypto-config.cmake
               ${PROJECT_BINARY_DIR}/keldo_crypto-config-version.cmake
   DESTINATION ${KELDO_CMAKE_DIR})
 
-configure_file(${PROJECT_SOURCE_DIR}/cmake/keldo-crypto.pc.in
-  ${PROJECT_BINARY_DIR}/keldo-crypto.pc @ONLY)
-install(FILES ${PROJECT_BINARY_DIR}/keldo-crypto.pc
-  DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+# The pkg-config file is written at install time: it must name the prefix
+# the files really go to, and `cmake --install --prefix` may choose another
+# one than the configured CMAKE_INSTALL_PREFIX.
+install(CODE "
+  set(KELDO_PC_TEMPLATE \"${PROJECT_SOURCE_DIR}/cmake/keldo-crypto.pc.in\")
+  set(KELDO_PC_STAGED \"${PROJECT_BINARY_DIR}/pkgconfig/keldo-crypto.pc\")
+  set(KELDO_PC_LIBDIR \"${CMAKE_INSTALL_LIBDIR}\")
+  set(KELDO_PC_INCLUDEDIR \"${CMAKE_INSTALL_INCLUDEDIR}\")
+  set(KELDO_PC_VERSION \"${PROJECT_VERSION}\")
+")
+install(CODE [[
+  set(KELDO_PC_PREFIX "${CMAKE_INSTALL_PREFIX}")
+  set(KELDO_PC_DEST "${KELDO_PC_LIBDIR}/pkgconfig")
+  foreach(var KELDO_PC_LIBDIR KELDO_PC_INCLUDEDIR)
+    if(NOT IS_ABSOLUTE "${${var}}")
+      set(${var} "\${prefix}/${${var}}")
+    endif()
+  endforeach()
+  if(NOT IS_ABSOLUTE "${KELDO_PC_DEST}")
+    set(KELDO_PC_DEST "${CMAKE_INSTALL_PREFIX}/${KELDO_PC_DEST}")
+  endif()
+  configure_file("${KELDO_PC_TEMPLATE}" "${KELDO_PC_STAGED}" @ONLY)
+  file(INSTALL DESTINATION "${KELDO_PC_DEST}" TYPE FILE FILES "${KELDO_PC_STAGED}")
+]])
