@@ -1,3 +1,6 @@
 # SHA-256, HMAC-SHA256 and PBKDF2-HMAC-SHA256, with OpenSSL as the reference.
 keldo_add_test(test_sha256 test_sha256.cpp LIBS OpenSSL::Crypto)
 keldo_add_test(test_hmac test_hmac.cpp LIBS OpenSSL::Crypto)
+keldo_add_test(test_pbkdf2 test_pbkdf2.cpp LIBS OpenSSL::Crypto)
+keldo_add_test(test_wycheproof_hash test_wycheproof_hash.cpp)
+keldo_add_test(test_hash_heap test_hash_heap.cpp ALLOC_COUNTING)
