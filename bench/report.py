@@ -1,0 +1,116 @@
+#!/usr/bin/python3
+"""Turns keldo_bench's JSON output into one Markdown table.
+
+Benchmark names are "<operation>/<implementation>", "ours" being this
+library; the label is the implementation's printed name and the counter
+"units" (when present) the units of work per call (PBKDF2 iterations).
+With repetitions, the median is used; otherwise the single run.
+
+usage: report.py RESULTS.json [--commit SHA]
+"""
+import argparse
+import json
+import sys
+
+UNIT_NS = {"ns": 1.0, "us": 1e3, "ms": 1e6, "s": 1e9}
+
+
+def fmt_time(ns):
+    for unit, scale in (("s", 1e9), ("ms", 1e6), ("µs", 1e3)):
+        if ns >= scale:
+            return f"{ns / scale:.3g} {unit}"
+    return f"{ns:.3g} ns"
+
+
+def fmt_rate(bytes_per_ns):
+    gbs = bytes_per_ns  # bytes per ns == GB/s
+    return f"{gbs:.2f} GB/s" if gbs >= 0.1 else f"{gbs * 1e3:.0f} MB/s"
+
+
+def load(path):
+    with open(path, encoding="utf-8") as f:
+        doc = json.load(f)
+    runs = {}
+    for b in doc.get("benchmarks", []):
+        if b.get("error_occurred"):
+            sys.exit(f"report: {b['name']} failed: {b.get('error_message', '')}")
+        if b.get("run_type") == "aggregate" and b.get("aggregate_name") != "median":
+            continue
+        name = b.get("run_name", b["name"])
+        # Medians win over single iterations when both are present.
+        if name in runs and b.get("run_type") != "aggregate":
+            continue
+        # CPU time: a benchmark descheduled by other work on the machine is
+        # not charged for the time it did not run.
+        ns = b["cpu_time"] * UNIT_NS[b.get("time_unit", "ns")]
+        units = b.get("units", 1.0) or 1.0
+        runs[name] = {
+            "order": b.get("family_index", len(runs)),
+            "ns": ns / units,
+            "per_unit": units != 1.0,
+            "label": b.get("label", ""),
+            "bytes_per_second": b.get("bytes_per_second"),
+        }
+    return doc.get("context", {}), runs
+
+
+def table(runs):
+    # Rows in the program's registration order (the repetitions may have
+    # been interleaved).
+    ops = {}
+    for name, r in sorted(runs.items(), key=lambda kv: kv[1]["order"]):
+        op, _, impl = name.rpartition("/")
+        ops.setdefault(op, {})[impl] = r
+    lines = [
+        "| operation | ours | best peer | peer | peer / ours | other peers (peer / ours) |",
+        "|---|---|---|---|---|---|",
+    ]
+    for op, impls in ops.items():
+        ours = impls.get("ours")
+        if ours is None:
+            continue
+        peers = sorted((r["ns"], impl) for impl, r in impls.items() if impl != "ours")
+        suffix = " /it" if ours["per_unit"] else ""
+
+        def cell(r):
+            text = fmt_time(r["ns"]) + suffix
+            if r["bytes_per_second"]:
+                text += f" ({fmt_rate(r['bytes_per_second'] / 1e9)})"
+            return text
+
+        if not peers:
+            lines.append(f"| {op} | {cell(ours)} | – | – | – | |")
+            continue
+        best = impls[peers[0][1]]
+        others = ", ".join(f"{impls[impl]['label']} {ns / ours['ns']:.2f}"
+                           for ns, impl in peers[1:])
+        lines.append(
+            f"| {op} | {cell(ours)} | {best['label']} | {cell(best)} | "
+            f"**{best['ns'] / ours['ns']:.2f}** | {others} |"
+        )
+    return "\n".join(lines)
+
+
+def main():
+    ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    ap.add_argument("results")
+    ap.add_argument("--commit", default="")
+    args = ap.parse_args()
+    ctx, runs = load(args.results)
+    if not runs:
+        sys.exit("report: no benchmark results (did the filter match nothing?)")
+    print(f"- date: {ctx.get('date', '?')}")
+    print(f"- CPU: {ctx.get('cpu_model', '?')} ({ctx.get('num_cpus', '?')} CPUs)")
+    if args.commit:
+        print(f"- commit: {args.commit}")
+    cap = ctx.get("openssl_ia32cap", "")
+    if cap:
+        print(f"- OPENSSL_ia32cap={cap} (OpenSSL's CPU features masked)")
+    print("- times are CPU time per call (median of the repetitions); "
+          "peer / ours above 1 means keldo-crypto is faster")
+    print()
+    print(table(runs))
+
+
+if __name__ == "__main__":
+    main()
