@@ -66,6 +66,19 @@ TEST(Pbkdf2, OutputLengthsArePrefixes) {
     }
 }
 
+// 257 blocks: the block index outgrows its low byte, on the stack and on
+// the heap message alike.
+TEST(Pbkdf2, BlockIndexPastOneByte) {
+    oracle::Rng rng(23);
+    const std::vector<uint8_t> password = bytes_of("pw");
+    for (size_t salt_len : {8u, 253u}) {
+        SCOPED_TRACE(salt_len);
+        const std::vector<uint8_t> salt = rng.bytes(salt_len);
+        EXPECT_EQ(to_hex(derive(password, salt, 2, 257 * 32 - 5)),
+                  to_hex(oracle::pbkdf2(password, salt, 2, 257 * 32 - 5)));
+    }
+}
+
 // Up to 252 bytes the block message fits the stack array, from 253 on it
 // is on the heap; the result must not notice.
 TEST(Pbkdf2, SaltsAroundTheStackLimit) {
