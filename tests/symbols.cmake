@@ -15,11 +15,16 @@ add_library(keldo_empty_shared SHARED symbols/empty.cpp)
 set_target_properties(keldo_empty_shared PROPERTIES
   LIBRARY_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/empty)
 
+if(KELDO_SANITIZE)
+  set(KELDO_SANITIZED 1)
+else()
+  set(KELDO_SANITIZED 0)
+endif()
 add_test(NAME no_load_time_code
   COMMAND ${CMAKE_COMMAND}
           -DREADELF=${CMAKE_READELF}
           -DLIBRARY=$<TARGET_FILE:keldo_crypto>
           -DREFERENCE=$<TARGET_FILE:keldo_empty_shared>
           "-DOBJECTS=$<JOIN:$<TARGET_OBJECTS:keldo_crypto_objects>,|>|$<JOIN:$<TARGET_OBJECTS:keldo_crypto>,|>"
-          -DSANITIZED=$<BOOL:${KELDO_SANITIZE}>
+          -DSANITIZED=${KELDO_SANITIZED}
           -P ${CMAKE_CURRENT_SOURCE_DIR}/symbols/check_startup.cmake)
