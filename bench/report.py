@@ -28,8 +28,11 @@ def fmt_rate(bytes_per_ns):
 
 
 def load(path):
-    with open(path, encoding="utf-8") as f:
-        doc = json.load(f)
+    try:
+        with open(path, encoding="utf-8") as f:
+            doc = json.load(f)
+    except (OSError, ValueError):
+        sys.exit(f"report: no benchmark results in {path} (did the filter match nothing?)")
     runs = {}
     for b in doc.get("benchmarks", []):
         if b.get("error_occurred"):
@@ -105,7 +108,7 @@ def main():
         print(f"- commit: {args.commit}")
     cap = ctx.get("openssl_ia32cap", "")
     if cap:
-        print(f"- OPENSSL_ia32cap={cap} (OpenSSL's CPU features masked)")
+        print(f"- OPENSSL_ia32cap={cap} (OpenSSL's CPU capability bits masked as given)")
     print("- times are CPU time per call (median of the repetitions); "
           "peer / ours above 1 means keldo-crypto is faster")
     print()

@@ -15,6 +15,7 @@ exe="$build/bench/keldo_bench"
 [ -x "$exe" ] || { echo "50-bench-smoke: keldo_bench was not built" >&2; exit 1; }
 
 out="$build/smoke.json"
+rm -f "$out"
 "$exe" --benchmark_min_time=0.001 --benchmark_out="$out" --benchmark_out_format=json
 # The report must read the results: every case ran and none failed.
 /usr/bin/python3 "$top/bench/report.py" "$out" >/dev/null
