@@ -104,6 +104,10 @@ def main():
         sys.exit("report: no benchmark results (did the filter match nothing?)")
     print(f"- date: {ctx.get('date', '?')}")
     print(f"- CPU: {ctx.get('cpu_model', '?')} ({ctx.get('num_cpus', '?')} CPUs)")
+    load_avg = ctx.get("load_avg")
+    if load_avg:
+        print("- load average at the start: " + ", ".join(f"{x:.2f}" for x in load_avg) +
+              " (other work on the machine adds noise)")
     if args.commit:
         print(f"- commit: {args.commit}")
     cap = ctx.get("openssl_ia32cap", "")
