@@ -1,11 +1,20 @@
 // SHA-256 (FIPS 180-4) and HMAC-SHA256 (RFC 2104, RFC 4231).
 #include "sha256.h"
 
+#include <atomic>
 #include <cstring>
 
 #if defined(__x86_64__) || defined(_M_X64)
 #include <emmintrin.h>
 #define KELDO_SHA256_SSE2_SCHEDULE 1
+#endif
+
+// The build defines KELDO_SHA256_SHANI where sha256_x86_shani.cpp is
+// compiled in (x86-64 with GCC or Clang).
+#if defined(KELDO_SHA256_SHANI)
+#include <cpuid.h>
+
+#include "sha256_x86.h"
 #endif
 
 namespace {
@@ -28,11 +37,6 @@ constexpr uint32_t H0[8] = {0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a,
 
 inline uint32_t rotr(uint32_t x, unsigned n) { return (x >> n) | (x << (32 - n)); }
 
-inline uint32_t load_be32(const uint8_t *p) {
-    return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) |
-           (uint32_t(p[2]) << 8) | uint32_t(p[3]);
-}
-
 inline void store_be32(uint8_t *p, uint32_t v) {
     p[0] = uint8_t(v >> 24);
     p[1] = uint8_t(v >> 16);
@@ -45,7 +49,7 @@ inline void store_be64(uint8_t *p, uint64_t v) {
     store_be32(p + 4, uint32_t(v));
 }
 
-#if KELDO_SHA256_SSE2_SCHEDULE
+#if defined(KELDO_SHA256_SSE2_SCHEDULE)
 // Byte swap within each 32-bit lane with SSE2 only (no pshufb).
 inline __m128i bswap32x4(__m128i x) {
     x = _mm_shufflehi_epi16(_mm_shufflelo_epi16(x, 0xB1), 0xB1);
@@ -77,6 +81,11 @@ void expand_schedule(uint32_t W[64], const uint8_t *block) {
     }
 }
 #else
+inline uint32_t load_be32(const uint8_t *p) {
+    return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) |
+           (uint32_t(p[2]) << 8) | uint32_t(p[3]);
+}
+
 void expand_schedule(uint32_t W[64], const uint8_t *block) {
     for (int i = 0; i < 16; ++i) W[i] = load_be32(block + 4 * i);
     for (int t = 16; t < 64; ++t) {
@@ -87,26 +96,31 @@ void expand_schedule(uint32_t W[64], const uint8_t *block) {
 }
 #endif
 
-// Compresses nblocks consecutive 64-byte blocks (any alignment) into state.
-void sha256_transform(uint32_t state[8], const uint8_t *data, size_t nblocks) {
+inline void sha_round(uint32_t a, uint32_t b, uint32_t c, uint32_t &d, uint32_t e,
+                  uint32_t f, uint32_t g, uint32_t &h, uint32_t kw) {
+    uint32_t t1 = h + (rotr(e, 6) ^ rotr(e, 11) ^ rotr(e, 25)) + (g ^ (e & (f ^ g))) + kw;
+    uint32_t t2 = (rotr(a, 2) ^ rotr(a, 13) ^ rotr(a, 22)) + ((a & b) | (c & (a | b)));
+    d += t1;
+    h = t1 + t2;
+}
+
+// The reference compression: SSE2 schedule, scalar rounds. Eight rounds per
+// pass with the working variables renamed instead of shifted.
+void sha256_blocks_portable(uint32_t state[8], const uint8_t *data, size_t nblocks) {
     uint32_t W[64];
     for (; nblocks > 0; --nblocks, data += 64) {
         expand_schedule(W, data);
         uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
         uint32_t e = state[4], f = state[5], g = state[6], h = state[7];
-        for (int t = 0; t < 64; ++t) {
-            uint32_t t1 = h + (rotr(e, 6) ^ rotr(e, 11) ^ rotr(e, 25)) +
-                          ((e & f) ^ (~e & g)) + K[t] + W[t];
-            uint32_t t2 = (rotr(a, 2) ^ rotr(a, 13) ^ rotr(a, 22)) +
-                          ((a & b) ^ (a & c) ^ (b & c));
-            h = g;
-            g = f;
-            f = e;
-            e = d + t1;
-            d = c;
-            c = b;
-            b = a;
-            a = t1 + t2;
+        for (int t = 0; t < 64; t += 8) {
+            sha_round(a, b, c, d, e, f, g, h, K[t] + W[t]);
+            sha_round(h, a, b, c, d, e, f, g, K[t + 1] + W[t + 1]);
+            sha_round(g, h, a, b, c, d, e, f, K[t + 2] + W[t + 2]);
+            sha_round(f, g, h, a, b, c, d, e, K[t + 3] + W[t + 3]);
+            sha_round(e, f, g, h, a, b, c, d, K[t + 4] + W[t + 4]);
+            sha_round(d, e, f, g, h, a, b, c, K[t + 5] + W[t + 5]);
+            sha_round(c, d, e, f, g, h, a, b, K[t + 6] + W[t + 6]);
+            sha_round(b, c, d, e, f, g, h, a, K[t + 7] + W[t + 7]);
         }
         state[0] += a;
         state[1] += b;
@@ -123,18 +137,190 @@ void write_digest(const uint32_t state[8], uint8_t *out) {
     for (int i = 0; i < 8; ++i) store_be32(out + 4 * i, state[i]);
 }
 
-// Pads and compresses the pending bytes of a context whose buffer holds
-// count % 64 of them; the same steps as sha256_final without the copies.
-void finish(sha256_ctx *ctx, uint8_t *out) {
-    static constexpr uint8_t padding[64] = {0x80};
-    uint64_t bits = ctx->count * 8;
-    size_t pending = size_t(ctx->count % 64);
-    size_t pad = pending <= 55 ? 56 - pending : 120 - pending;
-    uint8_t length[8];
-    store_be64(length, bits);
-    sha256_update(ctx, padding, pad);
-    sha256_update(ctx, length, 8);
-    write_digest(ctx->state, out);
+// ---- Backends -------------------------------------------------------------
+//
+// Each backend compresses whole blocks; the optional entries run HMAC's
+// 32-byte chains and pairs of independent blocks faster than the generic
+// code built on `blocks` does. The table is in order of preference; adding a
+// backend is one entry (and its processor test).
+
+using blocks_fn = void (*)(uint32_t state[8], const uint8_t *data, size_t nblocks);
+using pair_fn = void (*)(uint32_t state_a[8], const uint8_t *block_a,
+                         uint32_t state_b[8], const uint8_t *block_b);
+using iterate_fn = void (*)(const uint32_t inner[8], const uint32_t outer[8],
+                            uint8_t u[32], uint8_t t[32], uint32_t iterations);
+using iterate2_fn = void (*)(const uint32_t inner[8], const uint32_t outer[8],
+                             uint8_t u0[32], uint8_t t0[32], uint8_t u1[32],
+                             uint8_t t1[32], uint32_t iterations);
+
+struct sha256_backend {
+    const char *name;
+    bool (*usable)();      // may this processor run it? null: always
+    blocks_fn blocks;
+    pair_fn pair;          // null: two calls of blocks
+    iterate_fn iterate;    // null: generic loop over blocks
+    iterate2_fn iterate2;  // null: iterate twice
+};
+
+#if defined(KELDO_SHA256_SHANI)
+bool cpu_has_shani() {
+    unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
+    if (__get_cpuid(1, &eax, &ebx, &ecx, &edx) == 0) return false;
+    const bool ssse3 = (ecx & (1u << 9)) != 0, sse41 = (ecx & (1u << 19)) != 0;
+    if (!ssse3 || !sse41) return false;
+    if (__get_cpuid_max(0, nullptr) < 7) return false;
+    __cpuid_count(7, 0, eax, ebx, ecx, edx);
+    return (ebx & (1u << 29)) != 0;
+}
+#endif
+
+constexpr sha256_backend kBackends[] = {
+#if defined(KELDO_SHA256_SHANI)
+    {"shani", cpu_has_shani, sha256_blocks_shani, sha256_pair_shani,
+     pbkdf2_sha256_shani_iterate, pbkdf2_sha256_shani_iterate2},
+#endif
+    {"portable", nullptr, sha256_blocks_portable, nullptr, nullptr, nullptr},
+};
+constexpr size_t kBackendCount = sizeof kBackends / sizeof kBackends[0];
+constexpr const sha256_backend *kReference = &kBackends[kBackendCount - 1];
+
+// The selected backend; null until first use. Written only with values that
+// any detection would produce (or a test's explicit choice), so racing
+// detections agree and need no lock.
+std::atomic<const sha256_backend *> s_backend{nullptr};
+
+void pair_blocks(const sha256_backend *b, uint32_t sa[8], const uint8_t *ba,
+                 uint32_t sb[8], const uint8_t *bb) {
+    if (b->pair != nullptr) {
+        b->pair(sa, ba, sb, bb);
+    } else {
+        b->blocks(sa, ba, 1);
+        b->blocks(sb, bb, 1);
+    }
+}
+
+// u = HMAC(u), t ^= u, n times, from the keyed states, on blocks alone.
+void iterate_generic(const sha256_backend *b, const uint32_t inner[8],
+                     const uint32_t outer[8], uint8_t u[32], uint8_t t[32],
+                     uint32_t n) {
+    // The one padded block of a 32-byte message behind the 64-byte pad
+    // block: the message, 0x80, zeros, the length 768 bits.
+    uint8_t block[64] = {};
+    block[32] = 0x80;
+    block[62] = 0x03;
+    memcpy(block, u, 32);
+    uint32_t st[8];
+    for (; n != 0; --n) {
+        memcpy(st, inner, sizeof st);
+        b->blocks(st, block, 1);
+        write_digest(st, block);
+        memcpy(st, outer, sizeof st);
+        b->blocks(st, block, 1);
+        write_digest(st, block);
+        for (int k = 0; k < 32; ++k) t[k] ^= block[k];
+    }
+    memcpy(u, block, 32);
+}
+
+void iterate(const sha256_backend *b, const uint32_t inner[8], const uint32_t outer[8],
+             uint8_t u[32], uint8_t t[32], uint32_t n) {
+    if (b->iterate != nullptr)
+        b->iterate(inner, outer, u, t, n);
+    else
+        iterate_generic(b, inner, outer, u, t, n);
+}
+
+// Accepts a candidate only when it reproduces published states: the FIPS
+// 180-4 one-block ("abc") and two-block examples, from a misaligned address,
+// one block per call and both blocks in one call, alone and in pairs; its
+// HMAC chains must agree with the generic loop run on the reference.
+bool self_test(const sha256_backend *b) {
+    static constexpr uint32_t abc[8] = {0xba7816bf, 0x8f01cfea, 0x414140de, 0x5dae2223,
+                                        0xb00361a3, 0x96177a9c, 0xb410ff61, 0xf20015ad};
+    static constexpr uint32_t two[8] = {0x248d6a61, 0xd20638b8, 0xe5c02693, 0x0c3e6039,
+                                        0xa33ce459, 0x64ff2167, 0xf6ecedd4, 0x19db06c1};
+    static constexpr char msg2[] = "abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq";
+    uint8_t raw[1 + 3 * 64] = {};
+    uint8_t *one = raw + 1;  // deliberately misaligned
+    memcpy(one, "abc", 3);
+    one[3] = 0x80;
+    one[63] = 24;
+    uint8_t *blk = one + 64;
+    memcpy(blk, msg2, 56);
+    blk[56] = 0x80;
+    blk[64 + 62] = 0x01;  // 448 bits
+    blk[64 + 63] = 0xc0;
+
+    uint32_t s1[8], s2[8];
+    memcpy(s1, H0, sizeof s1);
+    b->blocks(s1, one, 1);
+    memcpy(s2, H0, sizeof s2);
+    b->blocks(s2, blk, 2);
+    if (memcmp(s1, abc, sizeof s1) != 0 || memcmp(s2, two, sizeof s2) != 0) return false;
+    memcpy(s2, H0, sizeof s2);
+    b->blocks(s2, blk, 1);
+    b->blocks(s2, blk + 64, 1);
+    if (memcmp(s2, two, sizeof s2) != 0) return false;
+    memcpy(s1, H0, sizeof s1);
+    memcpy(s2, H0, sizeof s2);
+    pair_blocks(b, s1, one, s2, blk);
+    b->blocks(s2, blk + 64, 1);
+    if (memcmp(s1, abc, sizeof s1) != 0 || memcmp(s2, two, sizeof s2) != 0) return false;
+
+    // HMAC chains keyed with the two published states, three steps each,
+    // against the generic loop on the reference compression.
+    uint8_t u[2][32], t[2][32], ru[2][32], rt[2][32];
+    for (int k = 0; k < 32; ++k) {
+        u[0][k] = uint8_t(k);
+        u[1][k] = uint8_t(0xa5 ^ k);
+        t[0][k] = t[1][k] = uint8_t(3 * k);
+    }
+    memcpy(ru, u, sizeof ru);
+    memcpy(rt, t, sizeof rt);
+    iterate_generic(kReference, abc, two, ru[0], rt[0], 3);
+    iterate_generic(kReference, abc, two, ru[1], rt[1], 3);
+    uint8_t cu[32], ct[32];
+    memcpy(cu, u[0], 32);
+    memcpy(ct, t[0], 32);
+    iterate(b, abc, two, cu, ct, 3);
+    if (memcmp(cu, ru[0], 32) != 0 || memcmp(ct, rt[0], 32) != 0) return false;
+    if (b->iterate2 != nullptr) {
+        b->iterate2(abc, two, u[0], t[0], u[1], t[1], 3);
+        if (memcmp(u, ru, sizeof u) != 0 || memcmp(t, rt, sizeof t) != 0) return false;
+    }
+    return true;
+}
+
+const sha256_backend *detect() {
+    for (const sha256_backend &b : kBackends) {
+        if ((b.usable == nullptr || b.usable()) && self_test(&b)) return &b;
+    }
+    return kReference;
+}
+
+inline const sha256_backend *backend() {
+    const sha256_backend *b = s_backend.load(std::memory_order_acquire);
+    if (b != nullptr) return b;
+    const sha256_backend *found = detect();
+    // A choice made meanwhile (another detection, or a test's pin) stands.
+    if (s_backend.compare_exchange_strong(b, found, std::memory_order_acq_rel))
+        return found;
+    return b;
+}
+
+// ---- Hashing --------------------------------------------------------------
+
+// Pads the last tail_len (< 64) bytes of a message of total_len bytes in
+// block (at least 128 bytes, tail already at its start), compresses the one
+// or two final blocks and returns how many there were.
+size_t pad_final(const sha256_backend *b, uint32_t state[8], uint8_t *block,
+                 size_t tail_len, uint64_t total_len) {
+    const size_t end = tail_len <= 55 ? 64 : 128;
+    block[tail_len] = 0x80;
+    memset(block + tail_len + 1, 0, end - 8 - tail_len - 1);
+    store_be64(block + end - 8, total_len * 8);
+    b->blocks(state, block, end / 64);
+    return end / 64;
 }
 
 }  // namespace
@@ -146,6 +332,7 @@ void sha256_init(sha256_ctx *ctx) {
 
 void sha256_update(sha256_ctx *ctx, const void *data, uint64_t data_len) {
     if (data_len == 0) return;
+    const sha256_backend *b = backend();
     const uint8_t *p = static_cast<const uint8_t *>(data);
     size_t pending = size_t(ctx->count % 64);
     ctx->count += data_len;
@@ -156,38 +343,64 @@ void sha256_update(sha256_ctx *ctx, const void *data, uint64_t data_len) {
             return;
         }
         memcpy(ctx->buffer + pending, p, room);
-        sha256_transform(ctx->state, ctx->buffer, 1);
+        b->blocks(ctx->state, ctx->buffer, 1);
         p += room;
         data_len -= room;
     }
     // Whole blocks straight from the caller's memory, in one call.
     uint64_t whole = data_len / 64;
     if (whole != 0) {
-        sha256_transform(ctx->state, p, size_t(whole));
+        b->blocks(ctx->state, p, size_t(whole));
         p += whole * 64;
         data_len -= whole * 64;
     }
     if (data_len != 0) memcpy(ctx->buffer, p, size_t(data_len));
 }
 
-void sha256_final(sha256_ctx *ctx, uint8_t *out) { finish(ctx, out); }
+// Pads in the context's own buffer, leaving it, count and state as absorbing
+// the padding and length through sha256_update would.
+void sha256_final(sha256_ctx *ctx, uint8_t *out) {
+    const sha256_backend *b = backend();
+    const uint64_t bits = ctx->count * 8;
+    const size_t pending = size_t(ctx->count % 64);
+    ctx->buffer[pending] = 0x80;
+    if (pending > 55) {
+        memset(ctx->buffer + pending + 1, 0, 63 - pending);
+        b->blocks(ctx->state, ctx->buffer, 1);
+        memset(ctx->buffer, 0, 56);
+        ctx->count += 64 - pending + 56;
+    } else {
+        memset(ctx->buffer + pending + 1, 0, 55 - pending);
+        ctx->count += 56 - pending;
+    }
+    store_be64(ctx->buffer + 56, bits);
+    ctx->count += 8;
+    b->blocks(ctx->state, ctx->buffer, 1);
+    write_digest(ctx->state, out);
+}
 
 int32_t sha256_hash(const void *data, uint64_t data_len, uint8_t *out) {
     if (out == nullptr) return -1;
-    sha256_ctx ctx;
-    memcpy(ctx.state, H0, sizeof H0);
-    ctx.count = 0;
+    const sha256_backend *b = backend();
+    uint32_t state[8];
+    memcpy(state, H0, sizeof H0);
+    uint8_t last[128];
+    size_t tail = 0;
     if (data != nullptr && data_len != 0) {
         const uint8_t *p = static_cast<const uint8_t *>(data);
         uint64_t whole = data_len / 64;
-        if (whole != 0) sha256_transform(ctx.state, p, size_t(whole));
-        size_t rest = size_t(data_len % 64);
-        memcpy(ctx.buffer, p + whole * 64, rest);
-        ctx.count = data_len;
+        if (whole != 0) b->blocks(state, p, size_t(whole));
+        tail = size_t(data_len % 64);
+        memcpy(last, p + whole * 64, tail);
+    } else {
+        data_len = 0;
     }
-    finish(&ctx, out);
+    pad_final(b, state, last, tail, data_len);
+    write_digest(state, out);
     return 0;
 }
+
+// ---- HMAC -----------------------------------------------------------------
 
 namespace {
 
@@ -203,13 +416,40 @@ void hmac_key_block(uint8_t block[64], const void *key, uint64_t key_len) {
     }
 }
 
-// A context that has absorbed key_block ^ pad: count 64, buffer empty.
-void hmac_start(sha256_ctx *ctx, const uint8_t key_block[64], uint8_t pad) {
-    uint8_t pad_block[64];
-    for (int i = 0; i < 64; ++i) pad_block[i] = key_block[i] ^ pad;
-    memcpy(ctx->state, H0, sizeof H0);
-    ctx->count = 64;
-    sha256_transform(ctx->state, pad_block, 1);
+// The states after compressing key_block ^ ipad and key_block ^ opad; the
+// two compressions are independent and run as a pair.
+void hmac_pads(const sha256_backend *b, const uint8_t key_block[64],
+               uint32_t inner[8], uint32_t outer[8]) {
+    uint8_t ipad[64], opad[64];
+    for (int i = 0; i < 64; ++i) {
+        ipad[i] = uint8_t(key_block[i] ^ 0x36);
+        opad[i] = uint8_t(key_block[i] ^ 0x5c);
+    }
+    memcpy(inner, H0, sizeof H0);
+    memcpy(outer, H0, sizeof H0);
+    pair_blocks(b, inner, ipad, outer, opad);
+}
+
+// The rest of HMAC from the keyed states: the message (null or empty is
+// the empty message) behind the 64 pad bytes, then the outer hash of the
+// inner digest, which is one block. Both states are consumed.
+void hmac_finish(const sha256_backend *b, uint32_t inner[8], uint32_t outer[8],
+                 const void *data, uint64_t data_len, uint8_t *out) {
+    if (data == nullptr) data_len = 0;
+    const uint8_t *p = static_cast<const uint8_t *>(data);
+    const uint64_t whole = data_len / 64;
+    if (whole != 0) b->blocks(inner, p, size_t(whole));
+    uint8_t last[128];
+    const size_t tail = size_t(data_len % 64);
+    if (tail != 0) memcpy(last, p + whole * 64, tail);
+    pad_final(b, inner, last, tail, data_len + 64);
+
+    write_digest(inner, last);
+    last[32] = 0x80;
+    memset(last + 33, 0, 64 - 33);
+    last[62] = 0x03;  // 64 + 32 bytes = 768 bits
+    b->blocks(outer, last, 1);
+    write_digest(outer, out);
 }
 
 }  // namespace
@@ -217,18 +457,12 @@ void hmac_start(sha256_ctx *ctx, const uint8_t key_block[64], uint8_t pad) {
 int32_t hmac_sha256(const void *key, uint64_t key_len, const void *data,
                     uint64_t data_len, uint8_t *out) {
     if (out == nullptr) return -1;
+    const sha256_backend *b = backend();
     uint8_t key_block[64];
     hmac_key_block(key_block, key, key_len);
-
-    sha256_ctx ctx;
-    uint8_t inner[32];
-    hmac_start(&ctx, key_block, 0x36);
-    if (data != nullptr && data_len != 0) sha256_update(&ctx, data, data_len);
-    sha256_final(&ctx, inner);
-
-    hmac_start(&ctx, key_block, 0x5c);
-    sha256_update(&ctx, inner, 32);
-    sha256_final(&ctx, out);
+    uint32_t inner[8], outer[8];
+    hmac_pads(b, key_block, inner, outer);
+    hmac_finish(b, inner, outer, data, data_len, out);
     return 0;
 }
 
@@ -236,40 +470,56 @@ void hmac_sha256_prepare(hmac_sha256_key *hk, const void *key,
                          uint64_t key_len) {
     uint8_t key_block[64];
     hmac_key_block(key_block, key, key_len);
-    sha256_ctx ctx;
-    hmac_start(&ctx, key_block, 0x36);
-    memcpy(hk->inner, ctx.state, sizeof hk->inner);
-    hmac_start(&ctx, key_block, 0x5c);
-    memcpy(hk->outer, ctx.state, sizeof hk->outer);
+    hmac_pads(backend(), key_block, hk->inner, hk->outer);
 }
 
 void hmac_sha256_prepared(const hmac_sha256_key *hk, const void *data,
                           uint64_t data_len, uint8_t *out) {
-    sha256_ctx ctx;
-    uint8_t inner[32];
-    memcpy(ctx.state, hk->inner, sizeof ctx.state);
-    ctx.count = 64;
-    if (data != nullptr && data_len != 0) sha256_update(&ctx, data, data_len);
-    sha256_final(&ctx, inner);
-    memcpy(ctx.state, hk->outer, sizeof ctx.state);
-    ctx.count = 64;
-    sha256_update(&ctx, inner, 32);
-    sha256_final(&ctx, out);
+    uint32_t inner[8], outer[8];
+    memcpy(inner, hk->inner, sizeof inner);
+    memcpy(outer, hk->outer, sizeof outer);
+    hmac_finish(backend(), inner, outer, data, data_len, out);
 }
 
 void hmac_sha256_prepared_32(const hmac_sha256_key *hk, const uint8_t *in,
                              uint8_t *out) {
-    // One padded block holds a 32-byte message after the 64-byte pad block:
-    // the message, 0x80, zeros, and the length 96 bytes = 768 bits.
-    uint8_t block[64] = {};
-    memcpy(block, in, 32);
-    block[32] = 0x80;
-    block[62] = 0x03;
-    uint32_t state[8];
-    memcpy(state, hk->inner, sizeof state);
-    sha256_transform(state, block, 1);
-    write_digest(state, block);
-    memcpy(state, hk->outer, sizeof state);
-    sha256_transform(state, block, 1);
-    write_digest(state, out);
+    uint8_t u[32], t[32] = {};
+    memcpy(u, in, 32);
+    iterate(backend(), hk->inner, hk->outer, u, t, 1);
+    memcpy(out, u, 32);
+}
+
+void hmac_sha256_iterate(const hmac_sha256_key *hk, uint8_t u[32], uint8_t t[32],
+                         uint32_t n) {
+    iterate(backend(), hk->inner, hk->outer, u, t, n);
+}
+
+void hmac_sha256_iterate2(const hmac_sha256_key *hk, uint8_t u0[32], uint8_t t0[32],
+                          uint8_t u1[32], uint8_t t1[32], uint32_t n) {
+    const sha256_backend *b = backend();
+    if (b->iterate2 != nullptr) {
+        b->iterate2(hk->inner, hk->outer, u0, t0, u1, t1, n);
+    } else {
+        iterate(b, hk->inner, hk->outer, u0, t0, n);
+        iterate(b, hk->inner, hk->outer, u1, t1, n);
+    }
+}
+
+// ---- Backend choice for tests and benchmarks --------------------------------
+
+const char *sha256_backend_name() { return backend()->name; }
+
+const char *sha256_backend_at(size_t i) {
+    return i < kBackendCount ? kBackends[i].name : nullptr;
+}
+
+int32_t sha256_backend_select(const char *name) {
+    if (name == nullptr) return -1;
+    for (const sha256_backend &b : kBackends) {
+        if (strcmp(b.name, name) != 0) continue;
+        if ((b.usable != nullptr && !b.usable()) || !self_test(&b)) return -1;
+        s_backend.store(&b, std::memory_order_release);
+        return 0;
+    }
+    return -1;
 }
