@@ -11,6 +11,13 @@ namespace {
 constexpr uint64_t kMaxOutLen = uint64_t(0xffffffff) * 32;  // 32-bit block index
 constexpr uint64_t kStackMessage = 256;
 
+void store_index(uint8_t *p, uint32_t i) {
+    p[0] = uint8_t(i >> 24);
+    p[1] = uint8_t(i >> 16);
+    p[2] = uint8_t(i >> 8);
+    p[3] = uint8_t(i);
+}
+
 }  // namespace
 
 int32_t pbkdf2_sha256(const void *password, uint64_t password_len,
@@ -41,22 +48,30 @@ int32_t pbkdf2_sha256(const void *password, uint64_t password_len,
 
     uint8_t *index = message + salt_len;
     uint64_t written = 0;
-    for (uint32_t block = 1; written < out_len; ++block) {
-        index[0] = uint8_t(block >> 24);
-        index[1] = uint8_t(block >> 16);
-        index[2] = uint8_t(block >> 8);
-        index[3] = uint8_t(block);
-
+    uint32_t block = 1;
+    // Two blocks at a time while two or more remain: their chains are
+    // independent, and running them together hides the rounds' latency.
+    while (out_len - written > 32) {
+        uint8_t u[2][32], t[2][32];
+        for (int k = 0; k < 2; ++k) {
+            store_index(index, block + uint32_t(k));
+            hmac_sha256_prepared(&key, message, message_len, u[k]);
+            memcpy(t[k], u[k], 32);
+        }
+        hmac_sha256_iterate2(&key, u[0], t[0], u[1], t[1], iterations - 1);
+        const uint64_t n = out_len - written - 32 < 32 ? out_len - written - 32 : 32;
+        memcpy(out + written, t[0], 32);
+        memcpy(out + written + 32, t[1], size_t(n));
+        written += 32 + n;
+        block += 2;
+    }
+    if (written < out_len) {
         uint8_t u[32], t[32];
+        store_index(index, block);
         hmac_sha256_prepared(&key, message, message_len, u);
         memcpy(t, u, 32);
-        for (uint32_t j = 1; j < iterations; ++j) {
-            hmac_sha256_prepared_32(&key, u, u);
-            for (int k = 0; k < 32; ++k) t[k] ^= u[k];
-        }
-        uint64_t n = out_len - written < 32 ? out_len - written : 32;
-        memcpy(out + written, t, size_t(n));
-        written += n;
+        hmac_sha256_iterate(&key, u, t, iterations - 1);
+        memcpy(out + written, t, size_t(out_len - written));
     }
     if (message != stack_message) free(message);
     return 0;
