@@ -33,10 +33,10 @@ int32_t b64_char_value(unsigned char c, int32_t url_safe) {
 // Capacity with the terminator, or 0 when it does not fit 64 bits.
 uint64_t encoded_capacity(uint64_t data_len, int32_t url_safe) {
     uint64_t q = data_len / 3, r = data_len % 3;
-    constexpr uint64_t kMaxGroups = (UINT64_MAX - 4) / 4;
-    if (q > kMaxGroups) return 0;
-    if (url_safe == 0) return 4 * q + (r != 0 ? 4 : 0) + 1;
-    return 4 * q + (r == 0 ? 1 : r + 2);
+    // Characters after the full groups, NUL included.
+    uint64_t tail = url_safe == 0 ? (r != 0 ? 5 : 1) : (r == 0 ? 1 : r + 2);
+    if (q > (UINT64_MAX - tail) / 4) return 0;
+    return 4 * q + tail;
 }
 
 }  // namespace
