@@ -60,25 +60,26 @@ inline __m128i rotr32x4(__m128i x, int n) {
     return _mm_or_si128(_mm_srli_epi32(x, n), _mm_slli_epi32(x, 32 - n));
 }
 
-// The schedule two words at a time: W[t] and W[t+1] depend on W[t-2] and
-// W[t-1] at the nearest, so each pair is independent of itself.
-void expand_schedule(uint32_t W[64], const uint8_t *block) {
+void load_words(uint32_t W[64], const uint8_t *block) {
     for (int i = 0; i < 16; i += 4) {
         __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(block + 4 * i));
         _mm_storeu_si128(reinterpret_cast<__m128i *>(W + i), bswap32x4(v));
     }
-    for (int t = 16; t < 64; t += 2) {
-        __m128i w2 = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(W + t - 2));
-        __m128i w7 = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(W + t - 7));
-        __m128i w15 = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(W + t - 15));
-        __m128i w16 = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(W + t - 16));
-        __m128i s1 = _mm_xor_si128(_mm_xor_si128(rotr32x4(w2, 17), rotr32x4(w2, 19)),
-                                   _mm_srli_epi32(w2, 10));
-        __m128i s0 = _mm_xor_si128(_mm_xor_si128(rotr32x4(w15, 7), rotr32x4(w15, 18)),
-                                   _mm_srli_epi32(w15, 3));
-        __m128i w = _mm_add_epi32(_mm_add_epi32(s1, w7), _mm_add_epi32(s0, w16));
-        _mm_storel_epi64(reinterpret_cast<__m128i *>(W + t), w);
-    }
+}
+
+// W[t] and W[t+1] together: they depend on W[t-2] and W[t-1] at the
+// nearest, so a pair is independent of itself.
+inline void expand_pair(uint32_t W[64], int t) {
+    __m128i w2 = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(W + t - 2));
+    __m128i w7 = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(W + t - 7));
+    __m128i w15 = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(W + t - 15));
+    __m128i w16 = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(W + t - 16));
+    __m128i s1 = _mm_xor_si128(_mm_xor_si128(rotr32x4(w2, 17), rotr32x4(w2, 19)),
+                               _mm_srli_epi32(w2, 10));
+    __m128i s0 = _mm_xor_si128(_mm_xor_si128(rotr32x4(w15, 7), rotr32x4(w15, 18)),
+                               _mm_srli_epi32(w15, 3));
+    __m128i w = _mm_add_epi32(_mm_add_epi32(s1, w7), _mm_add_epi32(s0, w16));
+    _mm_storel_epi64(reinterpret_cast<__m128i *>(W + t), w);
 }
 #else
 inline uint32_t load_be32(const uint8_t *p) {
@@ -86,41 +87,63 @@ inline uint32_t load_be32(const uint8_t *p) {
            (uint32_t(p[2]) << 8) | uint32_t(p[3]);
 }
 
-void expand_schedule(uint32_t W[64], const uint8_t *block) {
+void load_words(uint32_t W[64], const uint8_t *block) {
     for (int i = 0; i < 16; ++i) W[i] = load_be32(block + 4 * i);
-    for (int t = 16; t < 64; ++t) {
-        uint32_t s0 = rotr(W[t - 15], 7) ^ rotr(W[t - 15], 18) ^ (W[t - 15] >> 3);
-        uint32_t s1 = rotr(W[t - 2], 17) ^ rotr(W[t - 2], 19) ^ (W[t - 2] >> 10);
-        W[t] = s1 + W[t - 7] + s0 + W[t - 16];
+}
+
+inline void expand_pair(uint32_t W[64], int t) {
+    for (int k = t; k < t + 2; ++k) {
+        uint32_t s0 = rotr(W[k - 15], 7) ^ rotr(W[k - 15], 18) ^ (W[k - 15] >> 3);
+        uint32_t s1 = rotr(W[k - 2], 17) ^ rotr(W[k - 2], 19) ^ (W[k - 2] >> 10);
+        W[k] = s1 + W[k - 7] + s0 + W[k - 16];
     }
 }
 #endif
 
-inline void sha_round(uint32_t a, uint32_t b, uint32_t c, uint32_t &d, uint32_t e,
-                  uint32_t f, uint32_t g, uint32_t &h, uint32_t kw) {
-    uint32_t t1 = h + (rotr(e, 6) ^ rotr(e, 11) ^ rotr(e, 25)) + (g ^ (e & (f ^ g))) + kw;
-    uint32_t t2 = (rotr(a, 2) ^ rotr(a, 13) ^ rotr(a, 22)) + ((a & b) | (c & (a | b)));
+// Three independent rotations: a shorter dependency chain than nesting them.
+inline uint32_t big_sigma1(uint32_t e) { return rotr(e, 6) ^ rotr(e, 11) ^ rotr(e, 25); }
+inline uint32_t big_sigma0(uint32_t a) { return rotr(a, 2) ^ rotr(a, 13) ^ rotr(a, 22); }
+
+// One step; Maj(a, b, c) = b ^ ((a ^ b) & (b ^ c)), and this step's a ^ b is
+// the next step's b ^ c.
+inline void sha_round(uint32_t a, uint32_t b, uint32_t &d, uint32_t e, uint32_t f,
+                      uint32_t g, uint32_t &h, uint32_t kw, uint32_t &bc) {
+    // Σ1(e) added last: everything else is ready earlier.
+    const uint32_t t1 = (h + kw + (g ^ (e & (f ^ g)))) + big_sigma1(e);
+    const uint32_t ab = a ^ b;
+    const uint32_t t2 = big_sigma0(a) + (b ^ (ab & bc));
+    bc = ab;
     d += t1;
     h = t1 + t2;
 }
 
 // The reference compression: SSE2 schedule, scalar rounds. Eight rounds per
-// pass with the working variables renamed instead of shifted.
+// pass with the working variables renamed instead of shifted; each of the
+// first six passes also expands the eight schedule words needed two passes
+// later, so the vector work overlaps the scalar rounds instead of preceding
+// them.
 void sha256_blocks_portable(uint32_t state[8], const uint8_t *data, size_t nblocks) {
-    uint32_t W[64];
+    alignas(16) uint32_t W[64];
     for (; nblocks > 0; --nblocks, data += 64) {
-        expand_schedule(W, data);
+        load_words(W, data);
         uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
         uint32_t e = state[4], f = state[5], g = state[6], h = state[7];
+        uint32_t bc = b ^ c;
         for (int t = 0; t < 64; t += 8) {
-            sha_round(a, b, c, d, e, f, g, h, K[t] + W[t]);
-            sha_round(h, a, b, c, d, e, f, g, K[t + 1] + W[t + 1]);
-            sha_round(g, h, a, b, c, d, e, f, K[t + 2] + W[t + 2]);
-            sha_round(f, g, h, a, b, c, d, e, K[t + 3] + W[t + 3]);
-            sha_round(e, f, g, h, a, b, c, d, K[t + 4] + W[t + 4]);
-            sha_round(d, e, f, g, h, a, b, c, K[t + 5] + W[t + 5]);
-            sha_round(c, d, e, f, g, h, a, b, K[t + 6] + W[t + 6]);
-            sha_round(b, c, d, e, f, g, h, a, K[t + 7] + W[t + 7]);
+            if (t + 16 < 64) {
+                expand_pair(W, t + 16);
+                expand_pair(W, t + 18);
+                expand_pair(W, t + 20);
+                expand_pair(W, t + 22);
+            }
+            sha_round(a, b, d, e, f, g, h, K[t] + W[t], bc);
+            sha_round(h, a, c, d, e, f, g, K[t + 1] + W[t + 1], bc);
+            sha_round(g, h, b, c, d, e, f, K[t + 2] + W[t + 2], bc);
+            sha_round(f, g, a, b, c, d, e, K[t + 3] + W[t + 3], bc);
+            sha_round(e, f, h, a, b, c, d, K[t + 4] + W[t + 4], bc);
+            sha_round(d, e, g, h, a, b, c, K[t + 5] + W[t + 5], bc);
+            sha_round(c, d, f, g, h, a, b, K[t + 6] + W[t + 6], bc);
+            sha_round(b, c, e, f, g, h, a, K[t + 7] + W[t + 7], bc);
         }
         state[0] += a;
         state[1] += b;
