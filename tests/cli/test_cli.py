@@ -1,0 +1,441 @@
+#!/usr/bin/python3
+"""Drives the installed keldo-crypto tool and checks it against independent
+implementations: coreutils sha256sum and base64, Python's hashlib, hmac and
+base64, and PyJWT.
+
+Usage: test_cli.py --tool PATH --work DIR [unittest arguments, e.g. a class]
+"""
+import argparse
+import base64
+import hashlib
+import hmac
+import json
+import os
+import pty
+import random
+import re
+import select
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+import jwt  # PyJWT, Debian's python3-jwt
+
+TOOL = None
+WORK = None
+SECRET = "cli-test-secret-0123456789abcdef!"
+RNG = random.Random(20240611)
+
+
+def run(*args, stdin=b"", env=None, stdin_file=None, timeout=60):
+    """Runs the tool; returns (exit code, stdout bytes, stderr text)."""
+    full_env = dict(os.environ)
+    full_env.pop("KELDO_JWT_SECRET", None)
+    full_env.update(env or {})
+    p = subprocess.run([TOOL, *args], input=None if stdin_file else stdin,
+                       stdin=stdin_file, capture_output=True, env=full_env,
+                       timeout=timeout)
+    return p.returncode, p.stdout, p.stderr.decode("utf-8", "replace")
+
+
+def coreutils(*args, stdin=b""):
+    return subprocess.run(list(args), input=stdin, capture_output=True)
+
+
+def read_file(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+def random_bytes(n):
+    return RNG.getrandbits(8 * n).to_bytes(n, "little") if n else b""
+
+
+class Workdir(unittest.TestCase):
+    def setUp(self):
+        self._tmp = tempfile.TemporaryDirectory(dir=WORK, prefix="cli-")
+        self.dir = self._tmp.name
+
+    def tearDown(self):
+        self._tmp.cleanup()
+
+    def write(self, name, data):
+        path = os.path.join(self.dir, name)
+        with open(path, "wb") as f:
+            f.write(data)
+        return path
+
+
+class Sha256Tests(Workdir):
+    def make_files(self):
+        names = []
+        for i, n in enumerate([0, 1, 55, 56, 64, 1000, 1 << 20]):
+            names.append(self.write(f"f{i}.bin", random_bytes(n)))
+        names.append(self.write("with space", b"space"))
+        names.append(self.write("back\\slash", b"backslash"))
+        names.append(self.write("new\nline", b"newline"))
+        return names
+
+    def test_files_match_sha256sum(self):
+        names = self.make_files()
+        code, out, _ = run("sha256", *names)
+        self.assertEqual(code, 0)
+        self.assertEqual(out, coreutils("sha256sum", *names).stdout)
+        code, out, _ = run("sha256", "--tag", *names)
+        self.assertEqual(out, coreutils("sha256sum", "--tag", *names).stdout)
+
+    def test_standard_input(self):
+        # A small pipe, a pipe too large for the in-memory spool, and a file
+        # given as standard input part-way through.
+        for n in [0, 3, 20 << 20]:
+            data = random_bytes(n)
+            for args in [(), ("-",)]:
+                code, out, _ = run("sha256", *args, stdin=data)
+                self.assertEqual(code, 0)
+                self.assertEqual(out, coreutils("sha256sum", "-", stdin=data).stdout)
+        path = self.write("seek.bin", random_bytes(10000))
+        with open(path, "rb") as f:
+            f.seek(1234)
+            code, out, _ = run("sha256", stdin_file=f)
+        want = hashlib.sha256(read_file(path)[1234:]).hexdigest()
+        self.assertEqual(out, f"{want}  -\n".encode())
+
+    def test_large_sparse_file(self):
+        path = os.path.join(self.dir, "sparse.bin")
+        with open(path, "wb") as f:
+            f.truncate((100 << 20) + 4097)
+            f.seek(50 << 20)
+            f.write(b"middle")
+            f.seek(-3, os.SEEK_END)
+            f.write(b"end")
+        code, out, _ = run("sha256", path)
+        self.assertEqual(code, 0)
+        self.assertEqual(out, coreutils("sha256sum", path).stdout)
+
+    def test_check(self):
+        names = self.make_files()
+        listing = self.write("SHA256SUMS", coreutils("sha256sum", *names).stdout)
+        for opts in [(), ("--quiet",)]:
+            code, out, _ = run("sha256", "-c", *opts, listing)
+            self.assertEqual((code, out), (0, coreutils("sha256sum", "-c", *opts, listing).stdout))
+        # A changed file, a missing file and a malformed line.
+        with open(names[3], "ab") as f:
+            f.write(b"x")
+        os.unlink(names[4])
+        with open(listing, "ab") as f:
+            f.write(b"not a checksum line\n")
+        for opts in [(), ("--quiet",), ("--status",), ("--strict",)]:
+            want = coreutils("sha256sum", "-c", *opts, listing)
+            code, out, err = run("sha256", "--check", *opts, listing)
+            self.assertEqual((code, out), (want.returncode, want.stdout), opts)
+            self.assertEqual(code, 1)
+        self.assertIn(os.path.basename(names[3]).encode() + b": FAILED\n", out)
+        self.assertIn("WARNING: 1 computed checksum did NOT match", err)
+        # The list on standard input.
+        code, out, _ = run("sha256", "-c", stdin=read_file(listing))
+        self.assertEqual(code, 1)
+
+    def test_hmac(self):
+        key = random_bytes(100) + b"\n"
+        key_file = self.write("key", key)
+        data = [random_bytes(n) for n in [0, 1, 64, 5000]]
+        names = [self.write(f"d{i}", d) for i, d in enumerate(data)]
+        code, out, _ = run("hmac", "--key-file", key_file, *names)
+        want = "".join(f"{hmac.new(key, d, 'sha256').hexdigest()}  {n}\n"
+                       for d, n in zip(data, names))
+        self.assertEqual((code, out.decode()), (0, want))
+        code, out, _ = run("hmac", "--key-env", "K", stdin=data[3], env={"K": "short key"})
+        self.assertEqual(out.decode(),
+                         hmac.new(b"short key", data[3], "sha256").hexdigest() + "  -\n")
+
+
+class Base64Tests(Workdir):
+    SIZES = [0, 1, 2, 3, 56, 57, 58, 1000, 3 * 65536 + 1, 400000]
+
+    def test_matches_coreutils(self):
+        for n in self.SIZES:
+            path = self.write("in.bin", random_bytes(n))
+            for wrap in [None, "0", "1", "4", "76", "77"]:
+                opts = ["-w", wrap] if wrap else []
+                code, out, _ = run("base64", *opts, path)
+                self.assertEqual(code, 0)
+                self.assertEqual(out, coreutils("base64", *opts, path).stdout, (n, wrap))
+
+    def test_decodes_coreutils_output(self):
+        for n in self.SIZES:
+            data = random_bytes(n)
+            for wrap in ["76", "0", "5"]:
+                text = coreutils("base64", "-w", wrap, stdin=data).stdout
+                code, out, _ = run("base64", "-d", stdin=text)
+                self.assertEqual((code, out), (0, data), (n, wrap))
+            # Line breaks of another system.
+            code, out, _ = run("base64", "-d", stdin=text.replace(b"\n", b"\r\n"))
+            self.assertEqual((code, out), (0, data), n)
+
+    def test_round_trips_both_alphabets(self):
+        for n in self.SIZES:
+            path = self.write("in.bin", random_bytes(n))
+            for cmd in ["base64", "base64url"]:
+                for wrap in ["76", "0", "3"]:
+                    code, text, _ = run(cmd, "-w", wrap, path)
+                    self.assertEqual(code, 0)
+                    code, back, _ = run(cmd, "-d", stdin=text)
+                    self.assertEqual((code, back), (0, read_file(path)), (cmd, n, wrap))
+
+    def test_base64url_alphabet(self):
+        data = random_bytes(3000)
+        code, out, _ = run("base64url", "-w", "0", stdin=data)
+        self.assertEqual(out, base64.urlsafe_b64encode(data).rstrip(b"="))
+
+    def test_invalid_input(self):
+        for text in [b"Y!Q=", b"YQ=\x00=", b"A", b"YQ===", b"YWJj-A"]:
+            code, _, err = run("base64", "-d", stdin=text)
+            self.assertEqual(code, 1, text)
+            self.assertIn("invalid input", err)
+        code, out, _ = run("base64", "-d", "-i", stdin=b"Y!Q\t=*=")
+        self.assertEqual((code, out), (0, b"a"))
+
+
+def phc_decode(field):
+    return base64.b64decode(field + "=" * (-len(field) % 4))
+
+
+class PasswordTests(Workdir):
+    def hash(self, password, iterations="1000"):
+        code, out, err = run("password", "hash", "--iterations", iterations,
+                             stdin=password + b"\n")
+        self.assertEqual(code, 0, err)
+        return out.decode().strip()
+
+    def test_hash_checked_by_hashlib(self):
+        salts = set()
+        for password in [b"correct horse", "pässwörd".encode(), b"x" * 200]:
+            stored = self.hash(password)
+            m = re.fullmatch(r"\$pbkdf2-sha256\$i=1000\$([A-Za-z0-9+/]+)\$([A-Za-z0-9+/]+)", stored)
+            self.assertIsNotNone(m, stored)
+            salt, dk = phc_decode(m.group(1)), phc_decode(m.group(2))
+            self.assertEqual(len(salt), 16)
+            self.assertEqual(dk, hashlib.pbkdf2_hmac("sha256", password, salt, 1000))
+            salts.add(salt)
+        self.assertEqual(len(salts), 3)
+        pw_file = self.write("pw", b"from a file\nsecond line ignored\n")
+        code, out, _ = run("password", "hash", "--iterations", "1000", "--password-file", pw_file)
+        self.assertEqual(code, 0)
+        parts = out.decode().strip().split("$")
+        self.assertEqual(phc_decode(parts[4]), hashlib.pbkdf2_hmac(
+            "sha256", b"from a file", phc_decode(parts[3]), 1000))
+
+    def test_verify(self):
+        stored = self.hash(b"s3cret")
+        django_salt = "".join(RNG.choice("abcdefghijklmnopqrstuvwxyzABCDEF0123456789")
+                              for _ in range(22))
+        django = "pbkdf2_sha256$1200$%s$%s" % (django_salt, base64.b64encode(
+            hashlib.pbkdf2_hmac("sha256", b"s3cret", django_salt.encode(), 1200)).decode())
+        salt = random_bytes(8)
+        phc = "$pbkdf2-sha256$i=1100$%s$%s" % (
+            base64.b64encode(salt).decode().rstrip("="),
+            base64.b64encode(hashlib.pbkdf2_hmac("sha256", b"s3cret", salt, 1100, 20))
+            .decode().rstrip("="))
+        hash_file = self.write("stored", django.encode() + b"\n")
+        for where in [[stored], [django], [phc], ["--hash-file", hash_file]]:
+            code, out, _ = run("password", "verify", *where, stdin=b"s3cret\n")
+            self.assertEqual((code, out), (0, b"OK\n"), where)
+            code, out, err = run("password", "verify", *where, stdin=b"s3creT\n")
+            self.assertEqual((code, out), (1, b""), where)
+            self.assertIn("does not match", err)
+
+    def test_malformed_stored_hash(self):
+        for stored in ["md5$abc", "$pbkdf2-sha256$i=0$AAAA$AAAA", "$pbkdf2-sha256$i=10$AA$",
+                       "$pbkdf2-sha256$i=10$A!AA$AAAA", "pbkdf2_sha256$10$salt$AAAA",
+                       "$pbkdf2-sha256$i=10$AAAA$AAAA$extra"]:
+            code, _, err = run("password", "verify", stored, stdin=b"pw\n")
+            self.assertEqual(code, 1, stored)
+            self.assertTrue(err.startswith("keldo-crypto: password verify: "), err)
+
+    def test_terminal_prompts_without_echo(self):
+        def converse(answers):
+            master, slave = pty.openpty()
+            p = subprocess.Popen([TOOL, "password", "hash", "--iterations", "1000"],
+                                 stdin=slave, stdout=subprocess.PIPE, stderr=slave)
+            os.close(slave)
+            seen = b""
+            for answer in answers:
+                deadline = time.time() + 20
+                while not seen.endswith(b"password: ") and not seen.endswith(b"Password: "):
+                    r, _, _ = select.select([master], [], [], max(0.0, deadline - time.time()))
+                    self.assertTrue(r, "no prompt: %r" % seen)
+                    seen += os.read(master, 1024)
+                os.write(master, answer + b"\n")
+                seen += b"|"
+            out, _ = p.communicate(timeout=20)
+            try:
+                while select.select([master], [], [], 0.2)[0]:
+                    seen += os.read(master, 1024)
+            except OSError:
+                pass
+            os.close(master)
+            return p.returncode, out, seen
+
+        code, out, seen = converse([b"tty pass", b"tty pass"])
+        self.assertEqual(code, 0)
+        self.assertNotIn(b"tty pass", seen)
+        self.assertIn(b"Retype password: ", seen)
+        parts = out.decode().strip().split("$")
+        self.assertEqual(phc_decode(parts[4]), hashlib.pbkdf2_hmac(
+            "sha256", b"tty pass", phc_decode(parts[3]), 1000))
+        code, out, seen = converse([b"one", b"two"])
+        self.assertEqual((code, out), (1, b""))
+        self.assertIn(b"differ", seen)
+
+
+class JwtTests(Workdir):
+    ENV = {"KELDO_JWT_SECRET": SECRET}
+
+    def verify(self, token, env=None):
+        return run("jwt", "verify", "-", stdin=token.encode() + b"\n", env=env or self.ENV)
+
+    def test_minted_token_accepted_by_pyjwt(self):
+        code, out, _ = run("jwt", "mint", "--sub", "user-42", "--email", "a@example.org",
+                           "--ttl", "120", env=self.ENV)
+        self.assertEqual(code, 0)
+        claims = jwt.decode(out.decode().strip(), SECRET, algorithms=["HS256"], issuer="keldo")
+        self.assertEqual((claims["sub"], claims["email"]), ("user-42", "a@example.org"))
+        self.assertEqual(claims["exp"] - claims["nbf"], 120)
+        self.assertLessEqual(abs(claims["nbf"] - time.time()), 5)
+        # The secret from a file (trailing newline dropped) and another variable.
+        secret_file = self.write("secret", SECRET.encode() + b"\n")
+        for opts, env in [(["--secret-file", secret_file], {}), (["--secret-env", "S"], {"S": SECRET})]:
+            code, out, _ = run("jwt", "mint", "--sub", "s", "--email", "e", *opts, env=env)
+            self.assertEqual(code, 0)
+            jwt.decode(out.decode().strip(), SECRET, algorithms=["HS256"], issuer="keldo")
+
+    def test_pyjwt_token_verified(self):
+        now = int(time.time())
+        for sub, email in [("alice", "alice@example.org"),
+                           ('quote" back\\ tab\t nl\n ctl\x01\x1f del\x7f', "ünïcødé@例え.jp"), ("", "")]:
+            token = jwt.encode({"sub": sub, "email": email, "iss": "keldo", "exp": now + 300,
+                                "nbf": now}, SECRET, algorithm="HS256")
+            code, out, err = self.verify(token)
+            self.assertEqual(code, 0, err)
+            self.assertTrue(out.endswith(b"}\n") and out.count(b"\n") == 1)
+            self.assertEqual(json.loads(out), {"sub": sub, "email": email, "exp": now + 300})
+        code, out, _ = run("jwt", "verify", token, env=self.ENV)
+        self.assertEqual(code, 0)
+
+    def test_refusals_carry_the_library_message(self):
+        now = int(time.time())
+        good = jwt.encode({"sub": "s", "email": "e", "iss": "keldo", "exp": now + 300},
+                          SECRET, algorithm="HS256")
+        expired = jwt.encode({"sub": "s", "email": "e", "iss": "keldo", "exp": now - 10},
+                             SECRET, algorithm="HS256")
+        head, payload, sig = good.split(".")
+        forged = base64.urlsafe_b64encode(json.dumps(
+            {"sub": "admin", "email": "e", "iss": "keldo", "exp": now + 300}).encode())
+        tampered = ".".join([head, forged.decode().rstrip("="), sig])
+        cases = [(expired, self.ENV, "jwt_verify: token has expired"),
+                 (tampered, self.ENV, "jwt_verify: signature verification failed"),
+                 (good, {"KELDO_JWT_SECRET": SECRET + "x"}, "jwt_verify: signature verification failed"),
+                 ("no-dots", self.ENV, "jwt_verify: malformed token (missing first dot)")]
+        for token, env, message in cases:
+            code, out, err = self.verify(token, env)
+            self.assertEqual((code, out, err), (1, b"", f"keldo-crypto: {message}\n"))
+
+    def test_decode_says_nothing_was_verified(self):
+        code, token, _ = run("jwt", "mint", "--sub", "x", "--email", "y", env=self.ENV)
+        code, out, err = run("jwt", "decode", stdin=token)
+        self.assertEqual(code, 0)
+        self.assertIn("NOT VERIFIED", err)
+        dec = json.JSONDecoder()
+        text = out.decode()
+        header, end = dec.raw_decode(text)
+        payload, _ = dec.raw_decode(text[end:].lstrip())
+        self.assertEqual(header, {"alg": "HS256", "typ": "JWT"})
+        self.assertEqual((payload["sub"], payload["email"], payload["iss"]), ("x", "y", "keldo"))
+        self.assertIn('\n  "sub": "x",\n', text)
+
+
+class CommandLineTests(Workdir):
+    def test_usage_errors(self):
+        env = {"KELDO_JWT_SECRET": SECRET}
+        cases = [
+            ([], "missing command"),
+            (["frobnicate"], "unknown command"),
+            (["sha256", "--frob"], "unknown option '--frob'"),
+            (["sha256", "--quiet", "x"], "only with --check"),
+            (["base64", "-w", "abc"], "--wrap must be a whole number"),
+            (["base64", "a", "b"], "unexpected argument 'b'"),
+            (["uuid", "-n", "0"], "COUNT must be a whole number from 1"),
+            (["hmac", "x"], "--key-file FILE or --key-env VAR"),
+            (["password"], "missing subcommand"),
+            (["password", "verify"], "stored hash"),
+            (["password", "hash", "--iterations", "0"], "--iterations"),
+            (["jwt", "mint", "--sub", "s"], "--sub and --email are required"),
+            (["jwt", "mint", "--sub", "s", "--email", "e", "--ttl", "-1"], "--ttl"),
+            (["jwt", "mint", "--sub", "s", "--email", "e", "--secret", "x"],
+             "never taken on the command line"),
+            (["jwt", "verify", "--secret-env", "UNSET_VAR_X", "t"], "no secret: set UNSET_VAR_X"),
+        ]
+        for args, message in cases:
+            code, out, err = run(*args, env=env)
+            self.assertEqual(code, 2, args)
+            self.assertEqual(out, b"")
+            self.assertEqual(len(err.splitlines()), 1, err)
+            self.assertIn(message, err)
+            self.assertIn("--help", err)
+
+    def test_missing_file_is_an_io_error(self):
+        missing = os.path.join(self.dir, "missing")
+        env = {"KELDO_JWT_SECRET": SECRET}
+        cases = [["sha256", missing], ["sha256", "-c", missing], ["base64", missing],
+                 ["hmac", "--key-file", missing], ["jwt", "verify", "--secret-file", missing, "t"],
+                 ["password", "hash", "--password-file", missing],
+                 ["password", "verify", "--hash-file", missing]]
+        for args in cases:
+            code, _, err = run(*args, env=env)
+            self.assertEqual(code, 3, args)
+            self.assertEqual(err, f"keldo-crypto: {missing}: No such file or directory\n")
+        # Other files are still hashed; the status reports the failure.
+        present = self.write("present", b"abc")
+        code, out, _ = run("sha256", missing, present)
+        self.assertEqual((code, out), (3, coreutils("sha256sum", present).stdout))
+
+    def test_write_error(self):
+        with open("/dev/full", "wb") as full:
+            p = subprocess.run([TOOL, "uuid", "-n", "10000"], stdout=full, capture_output=False,
+                               stderr=subprocess.PIPE, timeout=60)
+        self.assertEqual(p.returncode, 3)
+        self.assertIn(b"standard output: No space left on device", p.stderr)
+
+    def test_help_version_uuid(self):
+        for args in [["--help"], ["sha256", "--help"], ["hmac", "-h"], ["base64", "--help"],
+                     ["base64url", "--help"], ["uuid", "--help"], ["password", "--help"],
+                     ["password", "hash", "--help"], ["password", "verify", "--help"],
+                     ["jwt", "--help"], ["jwt", "mint", "--help"], ["jwt", "verify", "--help"],
+                     ["jwt", "decode", "--help"]]:
+            code, out, _ = run(*args)
+            self.assertEqual(code, 0)
+            self.assertTrue(out.startswith(b"Usage: keldo-crypto"), args)
+        code, out, _ = run("--version")
+        self.assertRegex(out.decode(), r"^keldo-crypto \d+\.\d+\.\d+\n$")
+        code, out, _ = run("uuid", "-n", "500")
+        lines = out.decode().splitlines()
+        self.assertEqual(len(set(lines)), 500)
+        for line in lines:
+            self.assertRegex(line, r"^[0-9a-f]{8}-[0-9a-f]{4}-4[0-9a-f]{3}-[89ab][0-9a-f]{3}-[0-9a-f]{12}$")
+
+
+def main():
+    global TOOL, WORK
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--tool", required=True)
+    parser.add_argument("--work", required=True)
+    opts, rest = parser.parse_known_args()
+    TOOL, WORK = os.path.abspath(opts.tool), opts.work
+    os.makedirs(WORK, exist_ok=True)
+    unittest.main(argv=[sys.argv[0], *rest], verbosity=1)
+
+
+if __name__ == "__main__":
+    main()
