@@ -27,7 +27,7 @@ install(FILES ${PROJECT_BINARY_DIR}/keldo_crypto-config.cmake
 # one than the configured CMAKE_INSTALL_PREFIX.
 install(CODE "
   set(KELDO_PC_TEMPLATE \"${PROJECT_SOURCE_DIR}/cmake/keldo-crypto.pc.in\")
-  set(KELDO_PC_STAGED \"${PROJECT_BINARY_DIR}/pkgconfig/keldo-crypto.pc\")
+  set(KELDO_PC_STAGING \"${PROJECT_BINARY_DIR}/pkgconfig\")
   set(KELDO_PC_LIBDIR \"${CMAKE_INSTALL_LIBDIR}\")
   set(KELDO_PC_INCLUDEDIR \"${CMAKE_INSTALL_INCLUDEDIR}\")
   set(KELDO_PC_VERSION \"${PROJECT_VERSION}\")
@@ -43,6 +43,11 @@ install(CODE [[
   if(NOT IS_ABSOLUTE "${KELDO_PC_DEST}")
     set(KELDO_PC_DEST "${CMAKE_INSTALL_PREFIX}/${KELDO_PC_DEST}")
   endif()
+  # One staging file per destination: installations into different
+  # prefixes may run at the same time.
+  string(MD5 KELDO_PC_KEY "$ENV{DESTDIR}${KELDO_PC_DEST}")
+  set(KELDO_PC_STAGED "${KELDO_PC_STAGING}/${KELDO_PC_KEY}/keldo-crypto.pc")
   configure_file("${KELDO_PC_TEMPLATE}" "${KELDO_PC_STAGED}" @ONLY)
   file(INSTALL DESTINATION "${KELDO_PC_DEST}" TYPE FILE FILES "${KELDO_PC_STAGED}")
+  file(REMOVE_RECURSE "${KELDO_PC_STAGING}/${KELDO_PC_KEY}")
 ]])
