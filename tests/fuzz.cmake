@@ -1,0 +1,32 @@
+# Fuzz targets. Every build compiles each one with a small replay main and
+# registers a test that runs it over the committed seed corpus. With
+# KELDO_BUILD_FUZZ (Clang only, in its own build directory) they are linked
+# with libFuzzer instead, and the library is instrumented for coverage; pair
+# it with KELDO_SANITIZE=address,undefined. scripts/ci/30-fuzz.sh drives it.
+option(KELDO_BUILD_FUZZ "Build the fuzz targets with libFuzzer (Clang)" OFF)
+set(KELDO_FUZZ_TARGETS base64 jwt hash compare)
+set(KELDO_FUZZ_DIR ${CMAKE_CURRENT_SOURCE_DIR}/fuzz)
+
+if(KELDO_BUILD_FUZZ)
+  if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+    message(FATAL_ERROR "KELDO_BUILD_FUZZ needs Clang's libFuzzer: configure with CC=clang CXX=clang++")
+  endif()
+  # Coverage feedback from the cores, not only from the targets.
+  target_compile_options(keldo_crypto_objects PRIVATE -fsanitize=fuzzer-no-link)
+endif()
+
+foreach(t ${KELDO_FUZZ_TARGETS})
+  if(KELDO_BUILD_FUZZ)
+    add_executable(fuzz_${t} fuzz/fuzz_${t}.cpp)
+    target_compile_options(fuzz_${t} PRIVATE -fsanitize=fuzzer)
+    target_link_options(fuzz_${t} PRIVATE -fsanitize=fuzzer)
+    set(replay fuzz_${t} -runs=0 ${KELDO_FUZZ_DIR}/corpus/${t})
+  else()
+    add_executable(fuzz_${t} fuzz/fuzz_${t}.cpp fuzz/replay_main.cpp)
+    set(replay fuzz_${t} ${KELDO_FUZZ_DIR}/corpus/${t})
+  endif()
+  target_include_directories(fuzz_${t} PRIVATE ${KELDO_FUZZ_DIR})
+  target_link_libraries(fuzz_${t} PRIVATE keldo_crypto_testable OpenSSL::Crypto)
+  keldo_warnings(fuzz_${t})
+  add_test(NAME fuzz_${t}_replay COMMAND ${replay})
+endforeach()

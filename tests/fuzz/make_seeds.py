@@ -1,0 +1,128 @@
+#!/usr/bin/python3
+"""Writes the seed corpora under tests/fuzz/corpus/ (small, committed).
+
+Valid tokens are signed here with Python's hmac module, independently of the
+library. Run again after changing an input layout; libFuzzer grows its own
+corpus from these seeds during a CI run and does not write them back.
+"""
+import base64
+import hashlib
+import hmac
+import json
+import os
+import struct
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+NOW = 1700000000
+HEADER = b"eyJhbGciOiJIUzI1NiIsInR5cCI6IkpXVCJ9"
+SECRET = b"fuzzing secret"  # secret choice 0 in fuzz_jwt.cpp
+
+
+def b64url(data):
+    return base64.urlsafe_b64encode(data).rstrip(b"=")
+
+
+def token(payload, secret=SECRET, header=HEADER):
+    signing_input = header + b"." + b64url(payload)
+    sig = hmac.new(secret, signing_input, hashlib.sha256).digest()
+    return signing_input + b"." + b64url(sig)
+
+
+def write(target, seeds):
+    d = os.path.join(HERE, "corpus", target)
+    os.makedirs(d, exist_ok=True)
+    for f in os.listdir(d):
+        os.remove(os.path.join(d, f))
+    for i, s in enumerate(seeds):
+        with open(os.path.join(d, "seed-%03d" % i), "wb") as f:
+            f.write(s)
+
+
+def base64_seeds():
+    texts = [b"", b"QQ", b"QQ==", b"QQ=====", b"QR", b"QUJD", b"+/+/", b"-_-_",
+             b"-/+_", b"QQ==\r\n", b"QQ== \n \n", b"QQ==\t", b"QQ\n==", b"QUJDRA",
+             b"QUJ=RA==", b"=====", b" \r\n", b"QUJD\x00QUJD",
+             base64.b64encode(bytes(range(256)))]
+    seeds = []
+    for t in texts:
+        for flags in (0, 1, 2, 3, 4, 7):
+            seeds.append(bytes([flags, 5]) + t)
+    seeds.append(bytes([1, 0]) + bytes(range(256)))
+    return seeds
+
+
+def claims(**over):
+    c = {"sub": "user-1", "email": "user@example.org", "iss": "keldo",
+         "exp": NOW + 600, "nbf": NOW}
+    c.update(over)
+    return json.dumps(c, separators=(",", ":")).encode()
+
+
+def jwt_seeds():
+    seeds = []
+    good = token(claims())
+    # Mode 0: texts verified as they are.
+    for t in (good, good + b"==", good + b"\n", good.replace(b"-", b"+").replace(b"_", b"/"),
+              b"", b"abc", b"a.b", b"a.b.c.d", b"..", b"." * 40, token(claims(), header=b""),
+              token(claims(sub="x" * 64)), token(claims(exp=NOW - 1))):
+        seeds.append(bytes([0, 0]) + t)
+    seeds.append(bytes([0, 1]) + token(claims(), secret=b""))
+    # Mode 1: payloads, signed by the target.
+    payloads = [
+        claims(), claims(nbf=NOW + 61), claims(nbf="soon"), claims(exp=1.5),
+        b'{"sub":"a","sub":"b","email":"e","iss":"keldo","exp":1700000600}',
+        b'{"exp":1,"exp":1700000600,"sub":"a","email":"e","iss":"keldo"}',
+        b'[1,2,3]', b'', b'{}', b'{"iss":"keldo\\u0000x","exp":1700000600,"sub":"a","email":"e"}',
+        b'{"sub":"\\ud800","email":"e","iss":"keldo","exp":1700000600}',
+        b'{"sub":"\xc0\xaf","email":"e","iss":"keldo","exp":1700000600}',
+        b'{"x":' + b"[" * 200 + b"]" * 200 + b',"sub":"a","email":"e","iss":"keldo","exp":1700000600}',
+        b'{"sub":"a","email":"e","iss":"keldo","exp":' + b"9" * 400 + b"}",
+        b'{"sub":"a","email":"e","iss":"keldo","exp":18446744073709551615}',
+        b' {"sub" : "a" , "email":"e", "iss":"keldo", "exp":1700000600 } ',
+    ]
+    for i, p in enumerate(payloads):
+        seeds.append(bytes([1, i % 9, i % 4]) + p)
+    # Mode 2: sub, email, ttl, then mutations (op, position, value).
+    def mint_seed(sub, email, ttl, muts):
+        s = bytes([2, 0]) + struct.pack("<H", len(sub)) + sub + struct.pack("<H", len(email))
+        s += email + struct.pack("<H", ttl) + bytes([max(len(muts), 1) - 1])
+        for op, pos, val in muts:
+            s += bytes([op]) + struct.pack("<H", pos) + bytes([val])
+        return s
+    seeds.append(mint_seed(b"user-1", b"user@example.org", 600, [(0, 5, ord("X"))]))
+    seeds.append(mint_seed(b'q"\\\n\x01/', "é€😀".encode(), 0, [(1, 200, ord("="))]))
+    seeds.append(mint_seed(b"\xff", b"e", 1, [(2, 10, 0)]))
+    seeds.append(mint_seed(b"s" * 700, b"e" * 760, 5, [(0, 100, ord("A"))]))
+    seeds.append(mint_seed(b"s" * 63, b"e" * 127, 5, [(2, 150, 0), (1, 150, ord("."))]))
+    return seeds
+
+
+def hash_seeds():
+    seeds = []
+    for n in (0, 1, 55, 56, 63, 64, 65, 119, 120, 200, 1000):
+        seeds.append(bytes([0, n & 255]) + bytes((i * 7) & 255 for i in range(n)))
+    for k in (0, 1, 32, 64, 65, 200):
+        seeds.append(bytes([1, k]) + bytes(range(k)) + b"message" * 9)
+    for salt_len in (0, 16, 252, 253, 600):
+        seeds.append(bytes([2, 2]) + struct.pack("<H", 65) + bytes([8]) + b"password" +
+                     bytes((i * 3) & 255 for i in range(salt_len)))
+    return seeds
+
+
+def compare_seeds():
+    seeds = []
+    for n in (0, 1, 7, 8, 9, 31, 32, 33, 100):
+        body = bytes((i * 13) & 255 for i in range(n))
+        seeds.append(bytes([0, 0]) + struct.pack("<H", n // 2) + bytes([0]) + body)
+        seeds.append(bytes([0, 0]) + struct.pack("<H", n // 2) + bytes([1]) + body)
+        seeds.append(bytes([0, 1]) + struct.pack("<H", 0) + bytes([0]) + body + body)
+    for a, b in ((b"", b""), (b"hash", b"hash"), (b"hash", b"Hash"), (b"h", b"hash")):
+        seeds.append(bytes([1, len(a)]) + a + b)
+    return seeds
+
+
+if __name__ == "__main__":
+    write("base64", base64_seeds())
+    write("jwt", jwt_seeds())
+    write("hash", hash_seeds())
+    write("compare", compare_seeds())
