@@ -1,0 +1,201 @@
+// Constant-time check, run under valgrind's memcheck in a KELDO_CT_CHECK
+// build. Keys, passwords, digests and compared buffers are marked secret
+// (undefined to memcheck) before each call, so any branch or memory index
+// that depends on them is reported as an error. What may depend on them is
+// declassified: the verdict of a comparison once it is computed, and here,
+// outputs the test itself inspects. The lengths of NUL-terminated secrets
+// are public (the suppression file names the strlen calls that measure
+// them).
+//
+// Expected values come from OpenSSL, computed before anything is marked.
+#include <openssl/evp.h>
+#include <openssl/hmac.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+#include "ct_check.h"
+#include "keldo_crypto.h"
+#include "sha256.h"
+#include "test_platform.h"
+
+#if !defined(KELDO_CT_CHECK)
+#error "build with -DKELDO_CT_CHECK=ON: without it nothing is marked"
+#endif
+
+namespace {
+
+int g_failures = 0;
+
+void expect(bool ok, const std::string &what) {
+    if (!ok) {
+        std::fprintf(stderr, "FAILED: %s\n", what.c_str());
+        ++g_failures;
+    }
+}
+
+// Deterministic filler (splitmix64).
+std::vector<uint8_t> pattern(size_t n, uint64_t seed) {
+    std::vector<uint8_t> v(n);
+    for (size_t i = 0; i < n; ++i) {
+        seed += 0x9E3779B97F4A7C15ull;
+        uint64_t z = seed;
+        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+        z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+        v[i] = uint8_t(z ^ (z >> 31));
+    }
+    return v;
+}
+
+template <typename T>
+void secret(T &v) {
+    if (!v.empty()) KELDO_CT_SECRET(v.data(), v.size());
+}
+template <typename T>
+void declassify(T &v) {
+    if (!v.empty()) KELDO_CT_DECLASSIFY(v.data(), v.size());
+}
+
+std::vector<uint8_t> openssl_hmac(const std::vector<uint8_t> &key,
+                                  const std::vector<uint8_t> &msg) {
+    static const uint8_t empty = 0;
+    std::vector<uint8_t> out(32);
+    unsigned int n = 0;
+    HMAC(EVP_sha256(), key.empty() ? &empty : key.data(), int(key.size()),
+         msg.empty() ? &empty : msg.data(), msg.size(), out.data(), &n);
+    return out;
+}
+
+void secure_compare() {
+    for (size_t len : std::initializer_list<size_t>{1, 7, 8, 15, 16, 17, 31, 32, 33, 64, 100, 1000}) {
+        for (int flip = -1; flip < 3; ++flip) {
+            std::vector<uint8_t> a = pattern(len, len), b = a;
+            const size_t at = flip == 0 ? 0 : flip == 1 ? len / 2 : len - 1;
+            if (flip >= 0) b[at] ^= 0x10;
+            secret(a);
+            secret(b);
+            const int32_t r = keldo_crypto_secure_compare(a.data(), b.data(), len);
+            const int32_t same = keldo_crypto_secure_compare(a.data(), a.data(), len);
+            expect(r == (flip < 0 ? 0 : 1), "secure_compare len " + std::to_string(len));
+            expect(same == 0, "secure_compare same buffer");
+        }
+    }
+}
+
+void password_hash() {
+    for (size_t len : std::initializer_list<size_t>{1, 8, 43, 64, 100}) {
+        for (int flip = -1; flip < 3; ++flip) {
+            std::string a(len, 'x');
+            std::vector<uint8_t> fill = pattern(len, 7 * len);
+            for (size_t i = 0; i < len; ++i) a[i] = char('!' + fill[i] % 90);
+            std::string b = a;
+            const size_t at = flip == 0 ? 0 : flip == 1 ? len / 2 : len - 1;
+            if (flip >= 0) b[at] = b[at] == 'A' ? 'B' : 'A';
+            // The contents are secret; the terminators and lengths are not.
+            KELDO_CT_SECRET(a.data(), len);
+            KELDO_CT_SECRET(b.data(), len);
+            const int32_t r = keldo_verify_password_hash(a.c_str(), b.c_str());
+            expect(r == (flip < 0 ? 0 : 1), "password hash len " + std::to_string(len));
+        }
+    }
+}
+
+void sha256_and_hmac() {
+    for (size_t key_len : std::initializer_list<size_t>{1, 16, 32, 63, 64, 65, 131}) {
+        for (size_t msg_len : std::initializer_list<size_t>{0, 1, 32, 55, 56, 64, 100, 300}) {
+            std::vector<uint8_t> key = pattern(key_len, key_len);
+            std::vector<uint8_t> msg = pattern(msg_len, 1000 + msg_len);
+            std::vector<uint8_t> want = openssl_hmac(key, msg);
+            std::vector<uint8_t> out(32);
+            secret(key);
+            secret(msg);
+            secret(want);  // the expected digest is compared in constant time
+            keldo_crypto_hmac_sha256(key.data(), key_len, msg.empty() ? nullptr : msg.data(),
+                                     msg_len, out.data());
+            const int32_t r = keldo_crypto_secure_compare(out.data(), want.data(), 32);
+            expect(r == 0, "hmac key " + std::to_string(key_len) + " msg " +
+                               std::to_string(msg_len));
+
+            // The one-shot and streamed hash of a secret message.
+            std::vector<uint8_t> digest(32), streamed(32);
+            sha256_hash(msg.data(), msg_len, digest.data());
+            sha256_ctx ctx;
+            sha256_init(&ctx);
+            for (size_t at = 0; at < msg_len; at += 23)
+                sha256_update(&ctx, msg.data() + at, msg_len - at < 23 ? msg_len - at : 23);
+            sha256_final(&ctx, streamed.data());
+            expect(keldo_crypto_secure_compare(digest.data(), streamed.data(), 32) == 0,
+                   "sha256 streamed " + std::to_string(msg_len));
+        }
+    }
+}
+
+void pbkdf2() {
+    for (size_t pw_len : std::initializer_list<size_t>{1, 8, 64, 100}) {
+        for (size_t salt_len : std::initializer_list<size_t>{0, 16, 300}) {  // 300: the heap-allocated message
+            for (size_t out_len : std::initializer_list<size_t>{1, 32, 33, 64}) {
+                const uint32_t iterations = 3;
+                std::vector<uint8_t> pw = pattern(pw_len, 55 + pw_len);
+                std::vector<uint8_t> salt = pattern(salt_len, 77 + salt_len);
+                std::vector<uint8_t> want(out_len), out(out_len);
+                static const uint8_t empty = 0;
+                PKCS5_PBKDF2_HMAC(reinterpret_cast<const char *>(pw.data()), int(pw_len),
+                                  salt.empty() ? &empty : salt.data(), int(salt_len),
+                                  int(iterations), EVP_sha256(), int(out_len), want.data());
+                secret(pw);  // the salt is public
+                const int32_t rc = keldo_crypto_pbkdf2_sha256(
+                    pw.data(), pw_len, salt.empty() ? nullptr : salt.data(), salt_len,
+                    iterations, out.data(), out_len);
+                declassify(out);
+                expect(rc == 0 && out == want, "pbkdf2 pw " + std::to_string(pw_len) +
+                                                   " salt " + std::to_string(salt_len) +
+                                                   " out " + std::to_string(out_len));
+            }
+        }
+    }
+}
+
+void token_signature() {
+    test_platform::set_clock(1700000000);
+    for (const char *key : {"k", "a 32-byte secret for the tokens", 
+                            "a secret longer than one block of SHA-256, so that it is "
+                            "hashed before it is used as the key"}) {
+        const std::string token = keldo_jwt_mint(key, "user-1", "user@example.org", 600);
+        std::string wrong_sig = token;
+        wrong_sig[wrong_sig.size() - 5] = wrong_sig[wrong_sig.size() - 5] == 'A' ? 'B' : 'A';
+        std::string signing_secret = key;
+        KELDO_CT_SECRET(signing_secret.data(), signing_secret.size());
+
+        char sub[64], email[128];
+        int64_t exp = 0;
+        const int32_t ok = keldo_jwt_verify(signing_secret.c_str(), token.c_str(), sub,
+                                            email, &exp);
+        expect(ok == 0 && std::string(sub) == "user-1", "token verifies");
+        const int32_t bad = keldo_jwt_verify(signing_secret.c_str(), wrong_sig.c_str(),
+                                             nullptr, nullptr, nullptr);
+        expect(bad == -1 && std::string(keldo_crypto_last_error()) ==
+                                "jwt_verify: signature verification failed",
+               "forged signature refused");
+    }
+    test_platform::use_real_clock();
+}
+
+}  // namespace
+
+int main() {
+    secure_compare();
+    password_hash();
+    sha256_and_hmac();
+    pbkdf2();
+    token_signature();
+    if (g_failures != 0) {
+        std::fprintf(stderr, "%d check(s) failed\n", g_failures);
+        return 1;
+    }
+    std::printf("constant-time check: all cases ran\n");
+    return 0;
+}
