@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "base64.h"
+#include "ct_check.h"
 #include "jwt.h"
 #include "keldo_crypto.h"
 #include "pbkdf2.h"
@@ -66,8 +67,9 @@ KELDO_API int32_t keldo_crypto_secure_compare(const void *a, const void *b,
                                               uint64_t len) {
     if (len == 0) return 0;
     if (a == nullptr || b == nullptr) return a == b ? 0 : 1;
-    return nonzero_bit(accumulate_difference(static_cast<const uint8_t *>(a),
-                                             static_cast<const uint8_t *>(b), len));
+    // The verdict is the caller's to act on: public once computed.
+    return keldo_ct_public(nonzero_bit(accumulate_difference(
+        static_cast<const uint8_t *>(a), static_cast<const uint8_t *>(b), len)));
 }
 
 KELDO_API int32_t keldo_verify_password_hash(const char *hash_a,
@@ -84,7 +86,7 @@ KELDO_API int32_t keldo_verify_password_hash(const char *hash_a,
     if (len == 0) return 0;
     uint64_t d = accumulate_difference(reinterpret_cast<const uint8_t *>(hash_a),
                                        reinterpret_cast<const uint8_t *>(hash_b), len);
-    if (nonzero_bit(d) != 0) {
+    if (keldo_ct_public(nonzero_bit(d)) != 0) {
         keldo_set_error("keldo_verify_password_hash: password hash mismatch");
         return 1;
     }
