@@ -126,7 +126,7 @@ class Sha256Tests(Workdir):
         os.unlink(names[4])
         with open(listing, "ab") as f:
             f.write(b"not a checksum line\n")
-        for opts in [(), ("--quiet",), ("--status",), ("--strict",)]:
+        for opts in [(), ("--quiet",), ("--status",), ("--strict",), ("--ignore-missing",)]:
             want = coreutils("sha256sum", "-c", *opts, listing)
             code, out, err = run("sha256", "--check", *opts, listing)
             self.assertEqual((code, out), (want.returncode, want.stdout), opts)

@@ -215,11 +215,11 @@ struct DocFree {
 };
 
 // One segment, base64url-decoded and pretty-printed; refusals name it.
-void show_segment(std::string_view cmd, std::string_view what, std::string_view segment) {
-    std::string text(segment);
-    std::vector<uint8_t> bytes(text.size() + 1);
+std::string pretty_segment(std::string_view cmd, std::string_view what, std::string_view segment) {
+    std::string encoded(segment);
+    std::vector<uint8_t> bytes(encoded.size() + 1);
     uint64_t n = 0;
-    if (keldo_crypto_base64url_decode(text.c_str(), bytes.data(), bytes.size(), &n) != 0)
+    if (keldo_crypto_base64url_decode(encoded.c_str(), bytes.data(), bytes.size(), &n) != 0)
         fail(kCheckFailed, std::string(cmd) + ": the " + std::string(what) +
                                " is not base64url");
     yyjson_read_err err{};
@@ -233,9 +233,10 @@ void show_segment(std::string_view cmd, std::string_view what, std::string_view 
     size_t len = 0;
     char *pretty = yyjson_write(doc.get(), YYJSON_WRITE_PRETTY_TWO_SPACES, &len);
     if (pretty == nullptr) fail(kIo, std::string(cmd) + ": out of memory");
-    out(pretty, len);
-    out("\n");
+    std::string text(pretty, len);
     std::free(pretty);
+    text.push_back('\n');
+    return text;
 }
 
 int jwt_decode(int argc, char **argv, int first) {
@@ -251,10 +252,12 @@ int jwt_decode(int argc, char **argv, int first) {
     size_t dot2 = dot1 == std::string::npos ? dot1 : token.find('.', dot1 + 1);
     if (dot2 == std::string::npos || token.find('.', dot2 + 1) != std::string::npos)
         fail(kCheckFailed, std::string(cmd) + ": not a token of three dot-separated segments");
-    warn("jwt decode: NOT VERIFIED: the signature, issuer and times were not checked");
     std::string_view t(token);
-    show_segment(cmd, "header", t.substr(0, dot1));
-    show_segment(cmd, "payload", t.substr(dot1 + 1, dot2 - dot1 - 1));
+    std::string header = pretty_segment(cmd, "header", t.substr(0, dot1));
+    std::string payload = pretty_segment(cmd, "payload", t.substr(dot1 + 1, dot2 - dot1 - 1));
+    warn("jwt decode: NOT VERIFIED: the signature, issuer and times were not checked");
+    out(header);
+    out(payload);
     return kOk;
 }
 

@@ -170,23 +170,31 @@ void WholeInput::spool(int fd) {
 
     // Too large for memory: continue into a temporary file and map it.
     int tfd = make_temp_file();
-    if (tfd < 0)
-        { int e = errno; fail_io(name_ + ": cannot create a temporary file to hold it", e); }
+    if (tfd < 0) {
+        int e = errno;
+        fail_io(name_ + ": cannot create a temporary file to hold it", e);
+    }
     FdCloser tcloser{tfd, true};
-    if (!write_all(tfd, heap_.data(), heap_.size()))
-        { int e = errno; fail_io(name_ + ": cannot write its temporary copy", e); }
+    if (!write_all(tfd, heap_.data(), heap_.size())) {
+        int e = errno;
+        fail_io(name_ + ": cannot write its temporary copy", e);
+    }
     uint64_t total = heap_.size();
     for (;;) {
         ssize_t r = read_retry(fd, heap_.data(), heap_.size());
         if (r < 0) fail_io(name_, errno);
         if (r == 0) break;
-        if (!write_all(tfd, heap_.data(), size_t(r)))
-            { int e = errno; fail_io(name_ + ": cannot write its temporary copy", e); }
+        if (!write_all(tfd, heap_.data(), size_t(r))) {
+            int e = errno;
+            fail_io(name_ + ": cannot write its temporary copy", e);
+        }
         total += uint64_t(r);
     }
     std::vector<uint8_t>().swap(heap_);
-    if (!try_map(tfd, 0, total))
-        { int e = errno; fail_io(name_ + ": cannot map its temporary copy", e); }
+    if (!try_map(tfd, 0, total)) {
+        int e = errno;
+        fail_io(name_ + ": cannot map its temporary copy", e);
+    }
 }
 
 Stream::Stream(const std::string &name) : name_(name) { fd_ = open_input(name, &owned_); }
