@@ -418,7 +418,13 @@ int cmd_hmac(int argc, char **argv, int first) {
     const std::string *key_env = args.value("key-env");
     if ((key_file != nullptr) == (key_env != nullptr))
         usage_error("hmac", "give the key with exactly one of --key-file FILE or --key-env VAR");
+    bool data_on_stdin =
+        args.positional.empty() ||
+        std::find(args.positional.begin(), args.positional.end(), "-") != args.positional.end();
+    if (key_file != nullptr && *key_file == "-" && data_on_stdin)
+        usage_error("hmac", "standard input cannot be both the key and the data");
     std::string key;
+    WipeGuard key_guard(key);
     if (key_file != nullptr) {
         key = read_small_file("hmac", *key_file, kMaxKeyBytes, "key");
     } else {
@@ -426,14 +432,7 @@ int cmd_hmac(int argc, char **argv, int first) {
         if (v == nullptr) usage_error("hmac", "environment variable " + *key_env + " is not set");
         key = v;
     }
-    if (key_file != nullptr && *key_file == "-" &&
-        std::find(args.positional.begin(), args.positional.end(), "-") != args.positional.end())
-        usage_error("hmac", "standard input cannot be both the key and the data");
-    if (key_file != nullptr && *key_file == "-" && args.positional.empty())
-        usage_error("hmac", "standard input cannot be both the key and the data");
-    int status = print_digests(args, &key, "HMAC-SHA256");
-    wipe(key);
-    return status;
+    return print_digests(args, &key, "HMAC-SHA256");
 }
 
 }  // namespace kc

@@ -168,8 +168,8 @@ int jwt_mint(int argc, char **argv, int first) {
     if (const std::string *t = args.value("ttl"))
         ttl = uint32_t(parse_uint(cmd, "--ttl", *t, 0, 4294967295u));
     std::string secret = read_secret(cmd, args);
+    WipeGuard secret_guard(secret);
     const char *token = keldo_jwt_mint(secret.c_str(), sub->c_str(), email->c_str(), ttl);
-    wipe(secret);
     if (token == nullptr) fail(kCheckFailed, keldo_crypto_last_error());
     out(token);
     out("\n");
@@ -194,12 +194,12 @@ int jwt_verify(int argc, char **argv, int first) {
         (args.positional.empty() || args.positional[0] == "-"))
         usage_error(cmd, "standard input cannot hold both the secret and the token");
     std::string secret = read_secret(cmd, args);
+    WipeGuard secret_guard(secret);
     std::string token = read_token(cmd, args);
     char sub[64];
     char email[128];
     int64_t exp = 0;
     int32_t rc = keldo_jwt_verify(secret.c_str(), token.c_str(), sub, email, &exp);
-    wipe(secret);
     if (rc != 0) fail(kCheckFailed, keldo_crypto_last_error());
     std::string line = "{\"sub\":";
     json_string(line, sub);

@@ -261,12 +261,12 @@ int password_hash(int argc, char **argv, int first) {
         iterations = uint32_t(parse_uint(cmd, "--iterations", *n, 1, kMaxIterations));
 
     std::string pw = read_password(cmd, args, true);
+    WipeGuard pw_guard(pw);
     if (pw.empty()) fail(kCheckFailed, std::string(cmd) + ": the password is empty");
     uint8_t salt[kSaltBytes];
     uint8_t dk[kHashBytes];
     random_bytes(salt, sizeof salt);
     derive(cmd, pw, salt, sizeof salt, iterations, dk, sizeof dk);
-    wipe(pw);
     out("$pbkdf2-sha256$i=" + std::to_string(iterations) + "$" + b64(salt, sizeof salt, false) +
         "$" + b64(dk, sizeof dk, false) + "\n");
     wipe(dk, sizeof dk);
@@ -367,8 +367,8 @@ int password_verify(int argc, char **argv, int first) {
                    "pbkdf2_sha256$N$SALT$HASH");
 
     std::string pw = read_password(cmd, args, false);
+    WipeGuard pw_guard(pw);
     bool match = matches(pw, st);
-    wipe(pw);
     if (!match) fail(kCheckFailed, std::string(cmd) + ": the password does not match");
     if (!args.has("quiet")) out("OK\n");
     return kOk;

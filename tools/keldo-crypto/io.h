@@ -90,4 +90,16 @@ void finish_output();
 void wipe(std::string &secret);
 void wipe(void *data, size_t len);
 
+// Wipes a secret string when its scope ends, by return or by failure.
+class WipeGuard {
+public:
+    explicit WipeGuard(std::string &secret) : secret_(secret) {}
+    ~WipeGuard() { wipe(secret_); }
+    WipeGuard(const WipeGuard &) = delete;
+    WipeGuard &operator=(const WipeGuard &) = delete;
+
+private:
+    std::string &secret_;
+};
+
 }  // namespace kc
