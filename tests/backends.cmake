@@ -1,2 +1,3 @@
-# Every SHA-256 backend the machine supports, against OpenSSL.
+# Every SHA-256 and Base64 backend the machine supports, against OpenSSL.
 keldo_add_test(test_sha256_backends test_sha256_backends.cpp LIBS OpenSSL::Crypto)
+keldo_add_test(test_base64_backends test_base64_backends.cpp LIBS OpenSSL::Crypto)

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# The whole suite again with the portable SHA-256 backend pinned, so the
-# reference path is covered on machines whose default is an accelerated one
+# The whole suite again with the portable SHA-256 and Base64 code pinned, so
+# the reference paths are covered on machines whose default is an accelerated one
 # (the main stage runs with the default choice). Reuses the main stage's
 # build. Programs that load the shipped library itself keep its own choice.
 set -euo pipefail
@@ -11,5 +11,5 @@ if [ ! -f "$build/CTestTestfile.cmake" ]; then
   cmake -S "$top" -B "$build" -DKELDO_WERROR=ON >/dev/null
   cmake --build "$build" -j"$(nproc)"
 fi
-KELDO_TEST_SHA256_BACKEND=portable \
+KELDO_TEST_SHA256_BACKEND=portable KELDO_TEST_BASE64_BACKEND=portable \
   ctest --test-dir "$build" --output-on-failure -j"$(nproc)"

@@ -1,11 +1,13 @@
 // Compiled into every test program: pins the SHA-256 compression backend
-// from KELDO_TEST_SHA256_BACKEND (e.g. "portable" or "shani") before any test
+// from KELDO_TEST_SHA256_BACKEND (e.g. "portable" or "shani") and the Base64
+// one from KELDO_TEST_BASE64_BACKEND ("portable", "ssse3") before any test
 // runs, so CI can run the whole suite on each path. Unset means the library's
 // own choice. A backend this machine cannot run fails the program rather
 // than quietly testing another one.
 #include <cstdio>
 #include <cstdlib>
 
+#include "base64.h"
 #include "sha256.h"
 
 namespace {
@@ -18,6 +20,7 @@ bool pin(const char *variable, int32_t (*select)(const char *)) {
     std::exit(2);
 }
 
-[[maybe_unused]] const bool pinned = pin("KELDO_TEST_SHA256_BACKEND", sha256_backend_select);
+[[maybe_unused]] const bool pinned = pin("KELDO_TEST_SHA256_BACKEND", sha256_backend_select) &&
+                                      pin("KELDO_TEST_BASE64_BACKEND", base64_backend_select);
 
 }  // namespace
