@@ -152,7 +152,8 @@ class Sha256Tests(Workdir):
 
 
 class Base64Tests(Workdir):
-    SIZES = [0, 1, 2, 3, 56, 57, 58, 1000, 3 * 65536 + 1, 400000]
+    # 3 * 65536 + 1 crosses both the encoder's and the decoder's block size.
+    SIZES = [0, 1, 2, 3, 56, 57, 58, 1000, 3 * 65536 + 1]
 
     def test_matches_coreutils(self):
         for n in self.SIZES:
