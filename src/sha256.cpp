@@ -17,6 +17,14 @@
 #include "sha256_x86.h"
 #endif
 
+// The build defines KELDO_SHA256_ARMV8 where sha256_armv8.cpp is compiled in
+// (aarch64 Linux with GCC or Clang).
+#if defined(KELDO_SHA256_ARMV8)
+#include <sys/auxv.h>
+
+#include "sha256_armv8.h"
+#endif
+
 namespace {
 
 constexpr uint32_t K[64] = {
@@ -197,10 +205,25 @@ bool cpu_has_shani() {
 }
 #endif
 
+#if defined(KELDO_SHA256_ARMV8)
+// The kernel's view of the processor, as the auxiliary vector reports it.
+bool cpu_has_armv8_sha2() {
+#if defined(HWCAP_SHA2)
+    return (getauxval(AT_HWCAP) & HWCAP_SHA2) != 0;
+#else
+    return (getauxval(AT_HWCAP) & (1ul << 6)) != 0;
+#endif
+}
+#endif
+
 constexpr sha256_backend kBackends[] = {
 #if defined(KELDO_SHA256_SHANI)
     {"shani", cpu_has_shani, sha256_blocks_shani, sha256_pair_shani,
      pbkdf2_sha256_shani_iterate, pbkdf2_sha256_shani_iterate2},
+#endif
+#if defined(KELDO_SHA256_ARMV8)
+    {"armv8", cpu_has_armv8_sha2, sha256_blocks_armv8, nullptr,
+     pbkdf2_sha256_armv8_iterate, nullptr},
 #endif
     {"portable", nullptr, sha256_blocks_portable, nullptr, nullptr, nullptr},
 };

@@ -10,6 +10,10 @@
 #include <string>
 #include <vector>
 
+#if defined(__aarch64__) && defined(__linux__)
+#include <sys/auxv.h>
+#endif
+
 #include "hash_oracle.h"
 #include "hex.h"
 #include "pbkdf2.h"
@@ -65,6 +69,18 @@ TEST(Sha256Backends, ShaExtensionsAreUsedWhereTheProcessorHasThem) {
     if (!__builtin_cpu_supports("sha") || !__builtin_cpu_supports("sse4.1"))
         GTEST_SKIP() << "no SHA extensions here";
     EXPECT_EQ(g_initial, "shani");
+}
+#endif
+
+#if defined(__aarch64__) && defined(__linux__)
+// The ARMv8 SHA-2 backend must be the first choice exactly where the kernel
+// reports the instructions: a self-test that failed would otherwise leave
+// the portable path in use unnoticed.
+TEST(Sha256Backends, Sha2InstructionsAreUsedWhereTheKernelReportsThem) {
+    const char *pinned = std::getenv("KELDO_TEST_SHA256_BACKEND");
+    if (pinned != nullptr && *pinned != '\0') GTEST_SKIP() << "backend pinned to " << pinned;
+    const bool sha2 = (getauxval(AT_HWCAP) & HWCAP_SHA2) != 0;
+    EXPECT_EQ(g_initial, sha2 ? "armv8" : "portable");
 }
 #endif
 
