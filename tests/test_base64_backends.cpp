@@ -6,6 +6,7 @@
 #include <openssl/evp.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -45,6 +46,12 @@ std::string reference(const uint8_t *p, size_t n, bool url) {
         text.erase(text.find_last_not_of('=') + 1);
     }
     return text;
+}
+
+TEST(Base64Backends, EnvironmentPinIsInForce) {
+    const char *pinned = std::getenv("KELDO_TEST_BASE64_BACKEND");
+    if (pinned == nullptr || *pinned == '\0') GTEST_SKIP() << "nothing pinned";
+    EXPECT_STREQ(base64_backend_name(), pinned);
 }
 
 TEST(Base64Backends, PortableIsAlwaysThereAndLast) {

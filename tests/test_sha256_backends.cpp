@@ -51,6 +51,13 @@ std::vector<uint8_t> digest(const uint8_t *p, size_t n) {
     return out;
 }
 
+// The CI stage that pins a backend relies on the pin reaching the tests.
+TEST(Sha256Backends, EnvironmentPinIsInForce) {
+    const char *pinned = std::getenv("KELDO_TEST_SHA256_BACKEND");
+    if (pinned == nullptr || *pinned == '\0') GTEST_SKIP() << "nothing pinned";
+    EXPECT_STREQ(sha256_backend_name(), pinned);
+}
+
 TEST(Sha256Backends, PortableIsAlwaysThereAndLast) {
     const std::vector<std::string> names = built_in();
     ASSERT_FALSE(names.empty());
