@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# The concurrency test under ThreadSanitizer, in its own build directory:
+# any data race in the functions documented as reentrant fails the stage.
+#   KELDO_TSAN_BUILD_DIR  build directory (default build-tsan)
+set -euo pipefail
+top=$(cd "$(dirname "$0")/../.." && pwd)
+build=${KELDO_TSAN_BUILD_DIR:-$top/build-tsan}
+
+"$top/scripts/bootstrap"
+cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKELDO_WERROR=ON \
+  -DKELDO_SANITIZE=thread \
+  -DKELDO_BUILD_TOOLS=OFF -DKELDO_BUILD_EXAMPLES=OFF -DKELDO_BUILD_BENCH=OFF >/dev/null
+cmake --build "$build" -j"$(nproc)" --target test_threads
+# Each pinned backend as well as the machine's own choice.
+for backend in "" portable; do
+  echo "test_threads, SHA-256 backend: ${backend:-default}"
+  KELDO_TEST_SHA256_BACKEND=$backend TSAN_OPTIONS="halt_on_error=1 exitcode=66" \
+    "$build/tests/test_threads"
+done
