@@ -80,11 +80,22 @@ inline void store12(uint8_t *out, __m128i v) {
 template <bool Url>
 size_t decode_runs(const unsigned char *in, size_t len, uint8_t *out) {
     size_t done = 0;
-    for (; len - done >= 16; done += 16, out += 12) {
-        __m128i values;
+    __m128i values;
+    for (; len - done >= 16; done += 16) {
         if (!char_values<Url>(_mm_loadu_si128(reinterpret_cast<const __m128i *>(in + done)), values))
-            break;
-        store12(out, join_sextets(values));
+            return done;
+        store12(out + done / 4 * 3, join_sextets(values));
+    }
+    // The last few groups as one run that overlaps the previous one: its
+    // first bytes are rewritten with the same values, and it is stored only
+    // when all of it is accepted (len is a multiple of 4, so it starts on a
+    // group).
+    if (done != len && len >= 16) {
+        const size_t at = len - 16;
+        if (!char_values<Url>(_mm_loadu_si128(reinterpret_cast<const __m128i *>(in + at)), values))
+            return done;
+        store12(out + at / 4 * 3, join_sextets(values));
+        done = len;
     }
     return done;
 }
@@ -100,9 +111,27 @@ size_t base64_encode_ssse3(const uint8_t *in, size_t len, char *out, int32_t url
                                       '0' - 52, '0' - 52, '0' - 52, '0' - 52, '0' - 52, '+' - 62,
                                       '/' - 63, 'A', 0, 0);
     size_t done = 0;
-    for (; len - done >= 16; done += 12, out += 16) {
+    for (; len - done >= 16; done += 12) {
         const __m128i in16 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(in + done));
-        _mm_storeu_si128(reinterpret_cast<__m128i *>(out), to_chars(split_sextets(in16), offsets));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(out + done / 3 * 4),
+                         to_chars(split_sextets(in16), offsets));
+    }
+    // Up to five whole groups are left. Runs that end too near the end of
+    // the input for a 16-byte load take the 16 bytes ending with them
+    // instead (nothing outside the input is read), shifted down: one more
+    // run if more than four groups remain, then the last four groups, whose
+    // characters shared with the previous run are rewritten unchanged.
+    const size_t groups_end = len / 3 * 3;
+    if (groups_end > done && groups_end >= 16) {
+        auto run_ending_at = [&](size_t end) {
+            const __m128i in16 = _mm_srli_si128(
+                _mm_loadu_si128(reinterpret_cast<const __m128i *>(in + end - 16)), 4);
+            _mm_storeu_si128(reinterpret_cast<__m128i *>(out + (end - 12) / 3 * 4),
+                             to_chars(split_sextets(in16), offsets));
+        };
+        if (groups_end - done > 12) run_ending_at(done + 12);
+        run_ending_at(groups_end);
+        done = groups_end;
     }
     return done;
 }
