@@ -94,6 +94,12 @@ def jwt_seeds():
     seeds.append(mint_seed(b"\xff", b"e", 1, [(2, 10, 0)]))
     seeds.append(mint_seed(b"s" * 700, b"e" * 760, 5, [(0, 100, ord("A"))]))
     seeds.append(mint_seed(b"s" * 63, b"e" * 127, 5, [(2, 150, 0), (1, 150, ord("."))]))
+    # Forged: only the last signature byte differs (its top four bits sit in
+    # the final character). A verifier that compared fewer than 32 bytes
+    # would accept it.
+    alphabet = b"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_"
+    forged = good[:-1] + bytes([alphabet[alphabet.index(good[-1:]) ^ 0x20]])
+    seeds.append(bytes([0, 0]) + forged)
     return seeds
 
 
