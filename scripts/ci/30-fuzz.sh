@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Fuzz smoke run: builds the fuzz targets with Clang, libFuzzer, ASan and
 # UBSan in their own build directory and runs each for a bounded time from
-# the committed seeds (the hashing target once per SHA-256 backend). Any
+# the committed seeds (the hashing and codec targets once more with the
+# portable backends pinned, the accelerated ones being the default). Any
 # crash, sanitizer report, leak, timeout or broken property fails the stage;
 # the input that caused it is printed so it can be added to the seeds.
 #   KELDO_FUZZ_SECONDS  time per run (default 45)
@@ -62,7 +63,7 @@ report() {
 status=0
 # Two runs at a time on two cores; NAME:TARGET[:VAR=value].
 batches=("base64:base64 jwt:jwt" "compare:compare hash:hash"
-         "hash-portable:hash:KELDO_TEST_SHA256_BACKEND=portable")
+         "hash-portable:hash:KELDO_TEST_SHA256_BACKEND=portable base64-portable:base64:KELDO_TEST_BASE64_BACKEND=portable")
 for batch in "${batches[@]}"; do
   pids=()
   names=()

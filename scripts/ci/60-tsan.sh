@@ -11,9 +11,9 @@ cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKELDO_WERROR=ON 
   -DKELDO_SANITIZE=thread \
   -DKELDO_BUILD_TOOLS=OFF -DKELDO_BUILD_EXAMPLES=OFF -DKELDO_BUILD_BENCH=OFF >/dev/null
 cmake --build "$build" -j"$(nproc)" --target test_threads
-# Each pinned backend as well as the machine's own choice.
+# The machine's own choice of backends, then the portable ones pinned.
 for backend in "" portable; do
-  echo "test_threads, SHA-256 backend: ${backend:-default}"
-  KELDO_TEST_SHA256_BACKEND=$backend TSAN_OPTIONS="halt_on_error=1 exitcode=66" \
-    "$build/tests/test_threads"
+  echo "test_threads, SHA-256 and Base64 backends: ${backend:-default}"
+  KELDO_TEST_SHA256_BACKEND=$backend KELDO_TEST_BASE64_BACKEND=$backend \
+    TSAN_OPTIONS="halt_on_error=1 exitcode=66" "$build/tests/test_threads"
 done
