@@ -144,6 +144,7 @@ TEST_F(AllocFailure, VerificationOfARefusedTokenReleasesTheDocumentToo) {
     ASSERT_TRUE(clean.ok);
     EXPECT_STREQ(keldo_crypto_last_error(), "jwt_verify: token has expired");
     EXPECT_GE(clean.counts.allocations, 1u);
+    EXPECT_EQ(clean.counts.allocations, clean.counts.releases);
     for (size_t n = 1; n <= clean.counts.allocations + 1; ++n) {
         const Outcome run = run_with_failure(n, [&] {
             return keldo_jwt_verify("secret", expired.c_str(), nullptr, nullptr, nullptr) == -1;
