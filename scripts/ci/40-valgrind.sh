@@ -200,8 +200,11 @@ with concurrent.futures.ThreadPoolExecutor(max_workers=jobs) as pool:
         failed.append(t["name"])
         print("%-28s FAILED (exit %d)  %6.1f s" % (t["name"], rc, secs))
         for f, text in errors:
+            # From the first report on: that is where the fault is.
+            m = re.search(r"^==\d+== (Invalid|Conditional|Use of|Syscall|Mismatched|Source and|"
+                          r"Argument|.*(definitely|indirectly) lost in)", text, re.M)
             print("---- %s" % f)
-            print(text[-8000:])
+            print(text[m.start() if m else 0:][:10000])
         if not errors:
             print(out[-4000:])
 
