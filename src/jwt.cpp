@@ -12,6 +12,7 @@
 #include "keldo_crypto.h"
 #include "platform.h"
 #include "sha256.h"
+#include "wipe.h"
 
 namespace {
 
@@ -188,11 +189,16 @@ int32_t jwt_verify(const char *secret, const char *token, char *sub_out,
         return refuse("jwt_verify: failed to compute HMAC");
     uint8_t decoded_sig[64];
     uint64_t sig_len = 0;
-    if (base64_decode(signature, decoded_sig, sizeof decoded_sig, &sig_len, 1) != 0 ||
-        sig_len != 32)
-        return refuse("jwt_verify: invalid signature format or length");
-    if (keldo_crypto_secure_compare(digest, decoded_sig, 32) != 0)
-        return refuse("jwt_verify: signature verification failed");
+    const bool well_formed =
+        base64_decode(signature, decoded_sig, sizeof decoded_sig, &sig_len, 1) == 0 &&
+        sig_len == 32;
+    const bool authentic =
+        well_formed && keldo_crypto_secure_compare(digest, decoded_sig, 32) == 0;
+    // The expected signature stays secret whatever the verdict.
+    secure_wipe(digest, sizeof digest);
+    secure_wipe(decoded_sig, sizeof decoded_sig);
+    if (!well_formed) return refuse("jwt_verify: invalid signature format or length");
+    if (!authentic) return refuse("jwt_verify: signature verification failed");
 
     const char *payload = dot1 + 1;
     const size_t payload_len = size_t(dot2 - payload);

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "sha256.h"
+#include "wipe.h"
 
 namespace {
 
@@ -64,6 +65,8 @@ int32_t pbkdf2_sha256(const void *password, uint64_t password_len,
         memcpy(out + written + 32, t[1], size_t(n));
         written += 32 + n;
         block += 2;
+        secure_wipe(u, sizeof u);
+        secure_wipe(t, sizeof t);
     }
     if (written < out_len) {
         uint8_t u[32], t[32];
@@ -72,7 +75,10 @@ int32_t pbkdf2_sha256(const void *password, uint64_t password_len,
         memcpy(t, u, 32);
         hmac_sha256_iterate(&key, u, t, iterations - 1);
         memcpy(out + written, t, size_t(out_len - written));
+        secure_wipe(u, sizeof u);
+        secure_wipe(t, sizeof t);
     }
+    secure_wipe(&key, sizeof key);
     if (message != stack_message) free(message);
     return 0;
 }

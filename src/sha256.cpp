@@ -4,6 +4,8 @@
 #include <atomic>
 #include <cstring>
 
+#include "wipe.h"
+
 #if defined(__x86_64__) || defined(_M_X64)
 #include <emmintrin.h>
 #define KELDO_SHA256_SSE2_SCHEDULE 1
@@ -162,6 +164,7 @@ void sha256_blocks_portable(uint32_t state[8], const uint8_t *data, size_t nbloc
         state[6] += g;
         state[7] += h;
     }
+    secure_wipe(W, sizeof W);
 }
 
 void write_digest(const uint32_t state[8], uint8_t *out) {
@@ -266,6 +269,8 @@ void iterate_generic(const sha256_backend *b, const uint32_t inner[8],
         for (int k = 0; k < 32; ++k) t[k] ^= block[k];
     }
     memcpy(u, block, 32);
+    secure_wipe(block, sizeof block);
+    secure_wipe(st, sizeof st);
 }
 
 void iterate(const sha256_backend *b, const uint32_t inner[8], const uint32_t outer[8],
@@ -443,6 +448,9 @@ int32_t sha256_hash(const void *data, uint64_t data_len, uint8_t *out) {
     }
     pad_final(b, state, last, tail, data_len);
     write_digest(state, out);
+    // The message may be a long HMAC key.
+    secure_wipe(last, sizeof last);
+    secure_wipe(state, sizeof state);
     return 0;
 }
 
@@ -474,6 +482,8 @@ void hmac_pads(const sha256_backend *b, const uint8_t key_block[64],
     memcpy(inner, H0, sizeof H0);
     memcpy(outer, H0, sizeof H0);
     pair_blocks(b, inner, ipad, outer, opad);
+    secure_wipe(ipad, sizeof ipad);
+    secure_wipe(opad, sizeof opad);
 }
 
 // The rest of HMAC from the keyed states: the message (null or empty is
@@ -496,6 +506,9 @@ void hmac_finish(const sha256_backend *b, uint32_t inner[8], uint32_t outer[8],
     last[62] = 0x03;  // 64 + 32 bytes = 768 bits
     b->blocks(outer, last, 1);
     write_digest(outer, out);
+    secure_wipe(last, sizeof last);
+    secure_wipe(inner, 8 * sizeof inner[0]);
+    secure_wipe(outer, 8 * sizeof outer[0]);
 }
 
 }  // namespace
@@ -508,6 +521,7 @@ int32_t hmac_sha256(const void *key, uint64_t key_len, const void *data,
     hmac_key_block(key_block, key, key_len);
     uint32_t inner[8], outer[8];
     hmac_pads(b, key_block, inner, outer);
+    secure_wipe(key_block, sizeof key_block);
     hmac_finish(b, inner, outer, data, data_len, out);
     return 0;
 }
@@ -517,6 +531,7 @@ void hmac_sha256_prepare(hmac_sha256_key *hk, const void *key,
     uint8_t key_block[64];
     hmac_key_block(key_block, key, key_len);
     hmac_pads(backend(), key_block, hk->inner, hk->outer);
+    secure_wipe(key_block, sizeof key_block);
 }
 
 void hmac_sha256_prepared(const hmac_sha256_key *hk, const void *data,
@@ -533,6 +548,8 @@ void hmac_sha256_prepared_32(const hmac_sha256_key *hk, const uint8_t *in,
     memcpy(u, in, 32);
     iterate(backend(), hk->inner, hk->outer, u, t, 1);
     memcpy(out, u, 32);
+    secure_wipe(u, sizeof u);
+    secure_wipe(t, sizeof t);
 }
 
 void hmac_sha256_iterate(const hmac_sha256_key *hk, uint8_t u[32], uint8_t t[32],
