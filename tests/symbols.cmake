@@ -1,6 +1,15 @@
 # The shipped library's binary interface: exactly the header's functions are
 # exported, and nothing of the library's own runs when it is loaded or
 # unloaded.
+if(WIN32)
+  # A DLL: its export table, read with the toolchain's objdump.
+  add_test(NAME exported_symbols
+    COMMAND ${PROJECT_SOURCE_DIR}/scripts/cross/check-dll-exports
+            $<TARGET_FILE:keldo_crypto> ${PROJECT_SOURCE_DIR}/include/keldo_crypto.h
+            ${CMAKE_OBJDUMP})
+  return()
+endif()
+
 add_test(NAME exported_symbols
   COMMAND ${CMAKE_COMMAND}
           -DNM=${CMAKE_NM}

@@ -1,9 +1,15 @@
-// Test replacement for the platform layer: the system clock and getrandom by
-// default, with a pinned clock and scripted or failing random bytes on
-// request.
+// Test replacement for the platform layer: the system clock and getrandom
+// (BCryptGenRandom on Windows) by default, with a pinned clock and scripted
+// or failing random bytes on request.
 #include "test_platform.h"
 
+#if defined(_WIN32)
+#include <climits>
+#include <windows.h>
+#include <bcrypt.h>
+#else
 #include <sys/random.h>
+#endif
 
 #include <cerrno>
 #include <ctime>
@@ -47,6 +53,14 @@ int platform_random_bytes(void *buf, size_t len) {
         g_random_queue.pop_front();
         --len;
     }
+#if defined(_WIN32)
+    if (len == 0) return 0;
+    if (len > ULONG_MAX) return -1;
+    return BCryptGenRandom(nullptr, p, static_cast<ULONG>(len),
+                           BCRYPT_USE_SYSTEM_PREFERRED_RNG) < 0
+               ? -1
+               : 0;
+#else
     while (len > 0) {
         ssize_t n = getrandom(p, len, 0);
         if (n < 0) {
@@ -57,4 +71,5 @@ int platform_random_bytes(void *buf, size_t len) {
         len -= size_t(n);
     }
     return 0;
+#endif
 }
