@@ -44,6 +44,8 @@ for obj in "$build"/src/CMakeFiles/keldo_crypto*.dir/*.obj; do
 done
 echo "keldo_crypto.dll imports: $(x86_64-w64-mingw32-objdump -p "$dll" | awk '/DLL Name:/ {printf "%s ", $3}')"
 
+# Programs linked to the DLL find it in the build.
+export KELDO_WINE_DLL_PATH=$build/src
 trap '"${wine_run[@]}" --stop 2>/dev/null || true' EXIT
 "${wine_run[@]}" --init >/dev/null 2>&1
 
