@@ -17,6 +17,11 @@ add_test(NAME exported_symbols
           -DHEADER=${PROJECT_SOURCE_DIR}/include/keldo_crypto.h
           -DVERSION_NODE=KELDO_CRYPTO_1
           -P ${CMAKE_CURRENT_SOURCE_DIR}/symbols/check_exports.cmake)
+add_test(NAME exports_bound_inside
+  COMMAND ${CMAKE_COMMAND}
+          -DREADELF=${CMAKE_READELF}
+          -DLIBRARY=$<TARGET_FILE:keldo_crypto>
+          -P ${CMAKE_CURRENT_SOURCE_DIR}/symbols/check_self_binding.cmake)
 
 # An empty shared library linked by the same toolchain: whatever start-up
 # code the C runtime adds to every library shows up in it as well.
