@@ -1,21 +1,14 @@
-// Test replacement for the platform layer: the system clock and getrandom
-// (BCryptGenRandom on Windows) by default, with a pinned clock and scripted
-// or failing random bytes on request.
+// Test replacement for the platform layer: the shipped operating-system
+// layer by default (compiled in under other names, see os_platform.cpp),
+// with a pinned clock and scripted or failing random bytes on request.
 #include "test_platform.h"
 
-#if defined(_WIN32)
-#include <climits>
-#include <windows.h>
-#include <bcrypt.h>
-#else
-#include <sys/random.h>
-#endif
-
-#include <cerrno>
-#include <ctime>
 #include <deque>
 
 #include "platform.h"
+
+int64_t os_platform_unix_time();
+int os_platform_random_bytes(void *buf, size_t len);
 
 namespace {
 bool g_clock_pinned = false;
@@ -42,7 +35,7 @@ void reset() {
 }  // namespace test_platform
 
 int64_t platform_unix_time() {
-    return g_clock_pinned ? g_clock : int64_t(time(nullptr));
+    return g_clock_pinned ? g_clock : os_platform_unix_time();
 }
 
 int platform_random_bytes(void *buf, size_t len) {
@@ -53,23 +46,5 @@ int platform_random_bytes(void *buf, size_t len) {
         g_random_queue.pop_front();
         --len;
     }
-#if defined(_WIN32)
-    if (len == 0) return 0;
-    if (len > ULONG_MAX) return -1;
-    return BCryptGenRandom(nullptr, p, static_cast<ULONG>(len),
-                           BCRYPT_USE_SYSTEM_PREFERRED_RNG) < 0
-               ? -1
-               : 0;
-#else
-    while (len > 0) {
-        ssize_t n = getrandom(p, len, 0);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return -1;
-        }
-        p += n;
-        len -= size_t(n);
-    }
-    return 0;
-#endif
+    return len == 0 ? 0 : os_platform_random_bytes(p, len);
 }
