@@ -44,14 +44,14 @@ const std::string *ParsedArgs::value(std::string_view name) const {
 namespace {
 
 const OptionSpec *find_long(std::span<const OptionSpec> specs, std::string_view name) {
-    for (const auto &spec : specs)
-        if (spec.long_name == name) return &spec;
+    for (const auto &opt : specs)
+        if (opt.long_name == name) return &opt;
     return nullptr;
 }
 
 const OptionSpec *find_short(std::span<const OptionSpec> specs, char c) {
-    for (const auto &spec : specs)
-        if (spec.short_name != 0 && spec.short_name == c) return &spec;
+    for (const auto &opt : specs)
+        if (opt.short_name != 0 && opt.short_name == c) return &opt;
     return nullptr;
 }
 
@@ -92,9 +92,9 @@ ParsedArgs parse_args(std::string_view cmd, int argc, char **argv, int first,
                 name = name.substr(0, eq);
                 has_inline = true;
             }
-            const OptionSpec *spec = find_long(specs, name);
-            if (spec == nullptr) unknown_option(cmd, arg.substr(0, 2 + name.size()));
-            if (!spec->takes_value) {
+            const OptionSpec *opt = find_long(specs, name);
+            if (opt == nullptr) unknown_option(cmd, arg.substr(0, 2 + name.size()));
+            if (!opt->takes_value) {
                 if (has_inline)
                     usage_error(cmd, "option '--" + std::string(name) + "' takes no value");
                 out.options.emplace_back(std::string(name), std::string());
@@ -111,18 +111,18 @@ ParsedArgs parse_args(std::string_view cmd, int argc, char **argv, int first,
         }
         // A cluster of short options: "-di", "-w0", "-w 0".
         for (size_t k = 1; k < arg.size(); ++k) {
-            const OptionSpec *spec = find_short(specs, arg[k]);
-            if (spec == nullptr) unknown_option(cmd, std::string("-") + arg[k]);
-            if (!spec->takes_value) {
-                out.options.emplace_back(std::string(spec->long_name), std::string());
+            const OptionSpec *opt = find_short(specs, arg[k]);
+            if (opt == nullptr) unknown_option(cmd, std::string("-") + arg[k]);
+            if (!opt->takes_value) {
+                out.options.emplace_back(std::string(opt->long_name), std::string());
                 continue;
             }
             if (k + 1 < arg.size()) {
-                out.options.emplace_back(std::string(spec->long_name), std::string(arg.substr(k + 1)));
+                out.options.emplace_back(std::string(opt->long_name), std::string(arg.substr(k + 1)));
             } else {
                 if (i + 1 >= argc)
                     usage_error(cmd, std::string("option '-") + arg[k] + "' needs a value");
-                out.options.emplace_back(std::string(spec->long_name), std::string(argv[++i]));
+                out.options.emplace_back(std::string(opt->long_name), std::string(argv[++i]));
             }
             break;
         }
