@@ -46,23 +46,6 @@ char *scratch(size_t n) {
 
 }  // namespace
 
-const std::vector<uint8_t> &fixed_data() {
-    static const std::vector<uint8_t> data = [] {
-        std::vector<uint8_t> d(size_t(1) << 20);
-        uint64_t x = 0x6b656c646f2d6265;  // splitmix64
-        for (size_t i = 0; i < d.size(); i += 8) {
-            uint64_t z = (x += 0x9e3779b97f4a7c15);
-            z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9;
-            z = (z ^ (z >> 27)) * 0x94d049bb133111eb;
-            z ^= z >> 31;
-            for (size_t k = 0; k < 8 && i + k < d.size(); ++k)
-                d[i + k] = uint8_t(z >> (8 * k));
-        }
-        return d;
-    }();
-    return data;
-}
-
 const token_claims &claims() {
     static const token_claims c{kSecret, kSub, kEmail, 86400};
     return c;

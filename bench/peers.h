@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 namespace bench {
@@ -127,5 +128,8 @@ bool init_peers();
 // Runs every peer once on the benchmarked inputs and compares its output
 // with ours. false with a message on stderr at the first difference.
 bool check_peers();
+
+// The "model name" line of /proc/cpuinfo, for the report's header.
+std::string cpu_model();
 
 }  // namespace bench

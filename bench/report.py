@@ -113,6 +113,9 @@ def main():
     cap = ctx.get("openssl_ia32cap", "")
     if cap:
         print(f"- OPENSSL_ia32cap={cap} (OpenSSL's CPU capability bits masked as given)")
+    backend = ctx.get("sha256_backend", "")
+    if backend:
+        print(f"- keldo-crypto SHA-256 backend pinned: {backend}")
     print("- times are CPU time per call (median of the repetitions); "
           "peer / ours above 1 means keldo-crypto is faster")
     print()
