@@ -1,16 +1,18 @@
 #!/usr/bin/env bash
 # Smoke run of the benchmark: it must build with warnings as errors, pass its
 # start-up check that every peer gives the same output as ours, and run each
-# case once. Speed is not judged here (see scripts/bench).
+# case once; the same for keldo_bench_internal (portable SHA-256 backend
+# pinned). Speed is not judged here (see scripts/bench).
+# KELDO_BENCH_BUILD_DIR chooses the build directory (default: build-bench-ci).
 set -euo pipefail
 top=$(cd "$(dirname "$0")/../.." && pwd)
-build="$top/build-bench-ci"
+build=${KELDO_BENCH_BUILD_DIR:-$top/build-bench-ci}
 
 "$top/scripts/bootstrap"
 cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=Release -DKELDO_BUILD_BENCH=ON \
   -DKELDO_WERROR=ON -DKELDO_BUILD_TESTS=OFF -DKELDO_BUILD_EXAMPLES=OFF \
   -DKELDO_BUILD_TOOLS=OFF >/dev/null
-cmake --build "$build" -j"$(nproc)" --target keldo_bench
+cmake --build "$build" -j"$(nproc)" --target keldo_bench keldo_bench_internal
 exe="$build/bench/keldo_bench"
 [ -x "$exe" ] || { echo "50-bench-smoke: keldo_bench was not built" >&2; exit 1; }
 
@@ -18,5 +20,13 @@ out="$build/smoke.json"
 rm -f "$out"
 "$exe" --benchmark_min_time=0.001 --benchmark_out="$out" --benchmark_out_format=json
 # The report must read the results: every case ran and none failed.
+/usr/bin/python3 "$top/bench/report.py" "$out" >/dev/null
+
+internal="$build/bench/keldo_bench_internal"
+[ -x "$internal" ] || { echo "50-bench-smoke: keldo_bench_internal was not built" >&2; exit 1; }
+out="$build/smoke-internal.json"
+rm -f "$out"
+OPENSSL_ia32cap=:~0x20000000 "$internal" --benchmark_min_time=0.001 \
+  --benchmark_out="$out" --benchmark_out_format=json
 /usr/bin/python3 "$top/bench/report.py" "$out" >/dev/null
 echo "50-bench-smoke: benchmark built and ran"
