@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "fips180_vectors.h"
 #include "hash_oracle.h"
 #include "hex.h"
 #include "keldo_crypto.h"
@@ -15,8 +16,7 @@
 
 namespace {
 
-constexpr char kEmptyDigest[] =
-    "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855";
+using fips180::kEmptyDigest;
 
 std::vector<uint8_t> bytes_of(std::string_view s) { return {s.begin(), s.end()}; }
 
@@ -67,23 +67,8 @@ std::vector<uint8_t> streamed(const std::vector<uint8_t> &msg, oracle::Rng &rng)
 }
 
 TEST(Sha256, Fips180Examples) {
-    struct Case {
-        std::string message;
-        const char *digest;
-    };
-    const Case cases[] = {
-        {"", kEmptyDigest},
-        {"abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
-        {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
-         "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
-        {"abcdefghbcdefghicdefghijdefghijkefghijklfghijklmghijklmnhijklmnoijklmnopjklmnopq"
-         "klmnopqrlmnopqrsmnopqrstnopqrstu",
-         "cf5b16a778af8380036ce59e7b0492370b249b11e8f07a51afac45037afee9d1"},
-        {std::string(1000000, 'a'),
-         "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
-    };
     oracle::Rng rng(0x5a256);
-    for (const Case &c : cases) {
+    for (const fips180::Example &c : fips180::sha256_examples()) {
         SCOPED_TRACE(c.message.size());
         const std::vector<uint8_t> msg = bytes_of(c.message);
         EXPECT_EQ(to_hex(one_shot(msg.data(), msg.size())), c.digest);

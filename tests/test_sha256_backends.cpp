@@ -14,6 +14,7 @@
 #include <sys/auxv.h>
 #endif
 
+#include "fips180_vectors.h"
 #include "hash_oracle.h"
 #include "hex.h"
 #include "pbkdf2.h"
@@ -92,21 +93,7 @@ TEST(Sha256Backends, Sha2InstructionsAreUsedWhereTheKernelReportsThem) {
 #endif
 
 TEST_P(Backend, Fips180Examples) {
-    struct Case {
-        std::string message;
-        const char *digest;
-    };
-    const Case cases[] = {
-        {"abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
-        {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
-         "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
-        {"abcdefghbcdefghicdefghijdefghijkefghijklfghijklmghijklmnhijklmnoijklmnopjklmnopq"
-         "klmnopqrlmnopqrsmnopqrstnopqrstu",
-         "cf5b16a778af8380036ce59e7b0492370b249b11e8f07a51afac45037afee9d1"},
-        {std::string(1000000, 'a'),
-         "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
-    };
-    for (const Case &c : cases) {
+    for (const fips180::Example &c : fips180::sha256_examples()) {
         const auto *p = reinterpret_cast<const uint8_t *>(c.message.data());
         EXPECT_EQ(to_hex(digest(p, c.message.size())), c.digest) << c.message.size();
     }
