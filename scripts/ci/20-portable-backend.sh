@@ -6,10 +6,6 @@
 set -euo pipefail
 top=$(cd "$(dirname "$0")/../.." && pwd)
 build=${KELDO_BUILD_DIR:-$top/build-ci}
-if [ ! -f "$build/CTestTestfile.cmake" ]; then
-  "$top/scripts/bootstrap"
-  cmake -S "$top" -B "$build" -DKELDO_WERROR=ON >/dev/null
-  cmake --build "$build" -j"$(nproc)"
-fi
+KELDO_BUILD_DIR=$build "$top/scripts/build"
 KELDO_TEST_SHA256_BACKEND=portable KELDO_TEST_BASE64_BACKEND=portable \
   ctest --test-dir "$build" --output-on-failure -j"$(nproc)"

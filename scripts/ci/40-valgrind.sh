@@ -28,13 +28,7 @@
 set -euo pipefail
 top=$(cd "$(dirname "$0")/../.." && pwd)
 build=${KELDO_BUILD_DIR:-$top/build-ci}
-if [ ! -f "$build/CTestTestfile.cmake" ]; then
-  "$top/scripts/bootstrap"
-  cmake -S "$top" -B "$build" -DKELDO_WERROR=ON >/dev/null
-  cmake --build "$build" -j"$(nproc)"
-else
-  "$top/scripts/bootstrap"
-fi
+KELDO_BUILD_DIR=$build "$top/scripts/build"
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
