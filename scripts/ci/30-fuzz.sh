@@ -13,7 +13,7 @@ build=${KELDO_FUZZ_BUILD_DIR:-$top/build-fuzz}
 seconds=${KELDO_FUZZ_SECONDS:-45}
 jobs=$(nproc)
 
-"$top/scripts/bootstrap"
+"$top/scripts/bootstrap" test hardening
 CC=clang CXX=clang++ cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DKELDO_BUILD_FUZZ=ON -DKELDO_SANITIZE=address,undefined \
   -DKELDO_BUILD_TOOLS=OFF -DKELDO_BUILD_EXAMPLES=OFF -DKELDO_BUILD_BENCH=OFF >/dev/null

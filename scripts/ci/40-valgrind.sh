@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The whole test suite under valgrind's memcheck: no invalid read or write,
 # no use of uninitialised memory, no leaked block (definitely or indirectly
-# lost). Reuses the main stage's build (build-ci).
+# lost). Builds at RelWithDebInfo into build-ci, so reports name lines.
 #
 # CTest's own description of the suite decides what runs how:
 #  - a test whose command is a program of this build runs under memcheck;
@@ -28,7 +28,8 @@
 set -euo pipefail
 top=$(cd "$(dirname "$0")/../.." && pwd)
 build=${KELDO_BUILD_DIR:-$top/build-ci}
-KELDO_BUILD_DIR=$build "$top/scripts/build"
+"$top/scripts/bootstrap" test hardening
+KELDO_BUILD_DIR=$build "$top/scripts/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

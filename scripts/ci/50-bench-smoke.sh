@@ -8,7 +8,7 @@ set -euo pipefail
 top=$(cd "$(dirname "$0")/../.." && pwd)
 build=${KELDO_BENCH_BUILD_DIR:-$top/build-bench-ci}
 
-"$top/scripts/bootstrap"
+"$top/scripts/bootstrap" test bench
 cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=Release -DKELDO_BUILD_BENCH=ON \
   -DKELDO_WERROR=ON -DKELDO_BUILD_TESTS=OFF -DKELDO_BUILD_EXAMPLES=OFF \
   -DKELDO_BUILD_TOOLS=OFF >/dev/null

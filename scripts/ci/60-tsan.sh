@@ -6,7 +6,7 @@ set -euo pipefail
 top=$(cd "$(dirname "$0")/../.." && pwd)
 build=${KELDO_TSAN_BUILD_DIR:-$top/build-tsan}
 
-"$top/scripts/bootstrap"
+"$top/scripts/bootstrap" test hardening
 cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKELDO_WERROR=ON \
   -DKELDO_SANITIZE=thread \
   -DKELDO_BUILD_TOOLS=OFF -DKELDO_BUILD_EXAMPLES=OFF -DKELDO_BUILD_BENCH=OFF >/dev/null

@@ -5,6 +5,7 @@ set -euo pipefail
 top=$(cd "$(dirname "$0")/../.." && pwd)
 build=${KELDO_CLANG_BUILD_DIR:-$top/build-clang}
 
+"$top/scripts/bootstrap" test hardening
 CC=clang CXX=clang++ KELDO_BUILD_DIR=$build "$top/scripts/test"
 # A directory configured earlier with another compiler would keep it.
 grep -q '^CMAKE_CXX_COMPILER:.*clang' "$build/CMakeCache.txt" || {

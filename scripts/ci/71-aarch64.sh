@@ -16,7 +16,7 @@ build=${KELDO_AARCH64_BUILD_DIR:-$top/build-aarch64}
 jobs=$(nproc)
 host_only='^(cli_.*|example_host|install_and_consume|jwt_pyjwt_interop)$'
 
-"$top/scripts/bootstrap"
+"$top/scripts/bootstrap" test cross
 "$top/scripts/cross/aarch64-sysroot" "$build/sysroot"
 cmake -S "$top" -B "$build" -DKELDO_WERROR=ON \
   -DCMAKE_TOOLCHAIN_FILE="$top/cmake/toolchains/aarch64-linux-gnu.cmake" \

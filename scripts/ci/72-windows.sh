@@ -21,7 +21,7 @@ jobs=$(nproc)
 wine_run=("$top/scripts/cross/wine-run" --sysroot "$sysroot")
 host_only='example_host|install_and_consume'
 
-"$top/scripts/bootstrap"
+"$top/scripts/bootstrap" test cross
 "$top/scripts/cross/windows-sysroot" "$sysroot"
 cmake -S "$top" -B "$build" -DKELDO_WERROR=ON \
   -DCMAKE_TOOLCHAIN_FILE="$top/cmake/toolchains/x86_64-w64-mingw32.cmake" \
