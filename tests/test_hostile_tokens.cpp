@@ -237,7 +237,12 @@ std::vector<Case> hostile_cases() {
         {"150 extra members",
          signed_json(claims_sub("\"user-1\"," + [] {
              std::string m;
-             for (int i = 0; i < 150; ++i) m += (i ? "," : "") + ("\"m" + std::to_string(i) + "\":0");
+             for (int i = 0; i < 150; ++i) {
+                 if (i) m += ',';
+                 m += "\"m";
+                 m += std::to_string(i);
+                 m += "\":0";
+             }
              return m;
          }())),
          nullptr, "user-1"},

@@ -345,7 +345,7 @@ TEST_F(JwtVerify, AcceptsEverySpellingOfTheSignature) {
     // Find a signature holding both '-' and '_' (about one in four does).
     std::string sub, sig, input;
     for (int i = 0; i < 200 && !(sig.find('-') != sig.npos && sig.find('_') != sig.npos); ++i) {
-        sub = "u" + std::to_string(i);
+        sub = 'u' + std::to_string(i);
         peer::Segments seg = *peer::split(token_for(claims("\"" + sub + "\"")));
         sig = seg.signature;
         input = seg.header + "." + seg.payload;

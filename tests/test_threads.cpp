@@ -170,8 +170,8 @@ TEST(Threads, ValidTokensVerifyTheSameOnEveryThread) {
     };
     std::vector<Minted> tokens;
     for (int i = 0; i < 8; ++i) {
-        Minted m{"secret-" + std::to_string(i), "user-" + std::to_string(i),
-                 "u" + std::to_string(i) + "@example.org", "", 0};
+        const std::string n = std::to_string(i);
+        Minted m{"secret-" + n, "user-" + n, 'u' + n + "@example.org", "", 0};
         const char *t = keldo_jwt_mint(m.secret.c_str(), m.sub.c_str(), m.email.c_str(),
                                        3600 + uint32_t(i));
         ASSERT_NE(t, nullptr);

@@ -318,7 +318,7 @@ bool check_list(const std::string &list, const CheckOptions &opt) {
         ++good_lines;
         // Names holding a line feed are shown escaped, behind a backslash.
         bool esc = entry->name.find('\n') != std::string::npos;
-        std::string shown = esc ? "\\" + escape_name(entry->name) : entry->name;
+        std::string shown = esc ? '\\' + escape_name(entry->name) : entry->name;
         Digest d;
         try {
             d = digest_of(entry->name, nullptr);
