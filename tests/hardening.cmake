@@ -11,3 +11,10 @@ endif()
 keldo_add_test(test_alloc_failure test_alloc_failure.cpp ALLOC_COUNTING LIBS OpenSSL::Crypto)
 
 keldo_add_test(test_threads test_threads.cpp LIBS OpenSSL::Crypto Threads::Threads)
+
+# The installed library and tool carry the hardening of the build.
+if(KELDO_HARDENED)
+  add_test(NAME hardened_binaries
+    COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/hardening/check_hardened.sh
+            ${CMAKE_COMMAND} ${PROJECT_BINARY_DIR} $<CONFIG> ${CMAKE_READELF})
+endif()
