@@ -18,7 +18,7 @@ host_only='^(cli_.*|example_host|install_and_consume|jwt_pyjwt_interop)$'
 
 "$top/scripts/bootstrap" test cross
 "$top/scripts/cross/aarch64-sysroot" "$build/sysroot"
-cmake -S "$top" -B "$build" -DKELDO_WERROR=ON \
+cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=Release -DKELDO_WERROR=ON \
   -DCMAKE_TOOLCHAIN_FILE="$top/cmake/toolchains/aarch64-linux-gnu.cmake" \
   -DKELDO_TARGET_SYSROOT="$build/sysroot" -DKELDO_BUILD_BENCH=OFF >/dev/null
 cmake --build "$build" -j"$jobs"
