@@ -88,23 +88,44 @@ function cString(buf) {
 }
 
 // The library reads the secret as a C string: a NUL would cut it short.
-function secretBytes(secret, options, fn) {
+function checkedSecret(secret, allowShort, fn) {
   const key = bytes(secret, `${fn}: secret`);
   if (key.length === 0) refuse(`${fn}: secret is empty`);
   if (key.includes(0)) refuse(`${fn}: secret holds a NUL byte`);
-  const allowShort = options !== undefined && options !== null && options.allowShortSecret === true;
   if (key.length < MIN_SECRET_BYTES && !allowShort) {
     refuse(`${fn}: secret is shorter than ${MIN_SECRET_BYTES} bytes (pass { allowShortSecret: true } to accept it)`);
   }
   return cString(key);
 }
 
+// A host signs and verifies with one key: the last text secret is kept
+// checked and converted (strings cannot change; Buffers can, so they are
+// checked on every call).
+let cachedSecret = null;
+let cachedSecretC = null;
+
+function secretBytes(secret, options, fn) {
+  const allowShort = options !== undefined && options !== null && options.allowShortSecret === true;
+  if (typeof secret === 'string' && secret === cachedSecret &&
+      (allowShort || cachedSecretC.length > MIN_SECRET_BYTES)) {
+    return cachedSecretC;
+  }
+  const c = checkedSecret(secret, allowShort, fn);
+  if (typeof secret === 'string') {
+    cachedSecret = secret;
+    cachedSecretC = c;
+  }
+  return c;
+}
+
+// Handed to the library as a JS string (koffi writes its UTF-8 form and a
+// NUL); the byte count is the one the verifier will see.
 function claimText(value, name, capacity) {
   if (typeof value !== 'string') refuse(`jwtMint: ${name} must be a string`);
-  const b = bytes(value, `jwtMint: ${name}`);
-  if (b.includes(0)) refuse(`jwtMint: ${name} holds a NUL character`);
-  if (b.length >= capacity) refuse(`jwtMint: ${name} is ${capacity} UTF-8 bytes or longer`);
-  return cString(b);
+  if (!wellFormed(value)) refuse(`jwtMint: ${name} is not well-formed Unicode text`);
+  if (value.includes('\0')) refuse(`jwtMint: ${name} holds a NUL character`);
+  if (Buffer.byteLength(value, 'utf8') >= capacity) refuse(`jwtMint: ${name} is ${capacity} UTF-8 bytes or longer`);
+  return value;
 }
 
 function integer(value, min, max, what) {
@@ -121,34 +142,41 @@ function text(buf) {
 
 function jwtMint(secret, sub, email, ttl = 3600, options = undefined) {
   const key = secretBytes(secret, options, 'jwtMint');
-  const subC = claimText(sub, 'sub', SUB_CAPACITY);
-  const emailC = claimText(email, 'email', EMAIL_CAPACITY);
+  claimText(sub, 'sub', SUB_CAPACITY);
+  claimText(email, 'email', EMAIL_CAPACITY);
   integer(ttl, 0, MAX_TTL, 'jwtMint: ttl');
   const f = lib();
   return locked(() => {
-    const token = f.jwtMint(key, subC, emailC, ttl);
+    const token = f.jwtMint(key, sub, email, ttl);
     if (token === null) throw new LibraryError(f.lastError());
     return token;
   });
 }
 
+// Output buffers of jwtVerify, reused: each thread has its own copy of this
+// module and the call is synchronous, so no two calls share them.
+const claimsOut = Buffer.alloc(SUB_CAPACITY + EMAIL_CAPACITY);
+const subOut = claimsOut.subarray(0, SUB_CAPACITY);
+const emailOut = claimsOut.subarray(SUB_CAPACITY);
+const expOut = new BigInt64Array(1);
+const MIN_SAFE = BigInt(Number.MIN_SAFE_INTEGER);
+const MAX_SAFE = BigInt(Number.MAX_SAFE_INTEGER);
+
 function jwtVerify(secret, token, options = undefined) {
   const key = secretBytes(secret, options, 'jwtVerify');
   if (typeof token !== 'string') refuse('jwtVerify: token must be a string');
   if (token.includes('\0')) throw new MalformedTokenError('jwtVerify: token holds a NUL character');
-  const tokenC = cString(Buffer.from(token, 'utf8'));
-  const sub = Buffer.alloc(SUB_CAPACITY);
-  const email = Buffer.alloc(EMAIL_CAPACITY);
-  const exp = new BigInt64Array(1);
+  // A lone surrogate has no UTF-8 form; such a token is not Base64 anyway.
+  if (!wellFormed(token)) throw new MalformedTokenError('jwtVerify: token is not well-formed Unicode text');
   const f = lib();
-  const message = locked(() => (f.jwtVerify(key, tokenC, sub, email, exp) === 0 ? null : f.lastError()));
+  const message = locked(() => (f.jwtVerify(key, token, subOut, emailOut, expOut) === 0 ? null : f.lastError()));
   if (message !== null) throw verifyError(message);
-  const e = exp[0];
+  const e = expOut[0];
   return Object.freeze({
-    sub: text(sub),
-    email: text(email),
+    sub: text(subOut),
+    email: text(emailOut),
     // seconds since 1970; a BigInt only past 2^53, where a number would round
-    exp: e >= BigInt(Number.MIN_SAFE_INTEGER) && e <= BigInt(Number.MAX_SAFE_INTEGER) ? Number(e) : e,
+    exp: e >= MIN_SAFE && e <= MAX_SAFE ? Number(e) : e,
   });
 }
 

@@ -63,8 +63,8 @@ function bind(lib) {
     base64urlDecode: lib.func('int32_t keldo_crypto_base64url_decode(const uint8_t *text, uint8_t *out, uint64_t out_size, uint64_t *out_len)'),
     uuidGenerate: lib.func('int32_t keldo_crypto_uuid_generate(uint8_t *out)'),
     // The token comes back as a JS string: koffi copies it before returning.
-    jwtMint: lib.func('const char *keldo_jwt_mint(const uint8_t *secret, const uint8_t *sub, const uint8_t *email, uint32_t ttl)'),
-    jwtVerify: lib.func('int32_t keldo_jwt_verify(const uint8_t *secret, const uint8_t *token, uint8_t *sub_out, uint8_t *email_out, int64_t *exp_out)'),
+    jwtMint: lib.func('const char *keldo_jwt_mint(const uint8_t *secret, const char *sub, const char *email, uint32_t ttl)'),
+    jwtVerify: lib.func('int32_t keldo_jwt_verify(const uint8_t *secret, const char *token, uint8_t *sub_out, uint8_t *email_out, int64_t *exp_out)'),
   };
 }
 
