@@ -36,6 +36,7 @@ static class KeldoCryptoBench
     static string Per(double rate)
     {
         double ns = 1e9 / rate;
+        if (ns >= 1e6) return (ns / 1e6).ToString("F1") + " ms";
         return ns >= 1000 ? (ns / 1000).ToString("F2") + " µs" : ns.ToString("F0") + " ns";
     }
 
