@@ -384,9 +384,18 @@ static class KeldoCryptoTests
         Check(true, "threads");
     }
 
+    // Bound by now (through KELDO_CRYPTO_LIBRARY or DllImport): the same
+    // file again is accepted, another one refused.
+    static void Loading()
+    {
+        string env = Environment.GetEnvironmentVariable("KELDO_CRYPTO_LIBRARY");
+        if (!string.IsNullOrEmpty(env)) KeldoCrypto.LoadLibrary(env);
+        Throws<KeldoArgumentException>(() => KeldoCrypto.LoadLibrary("/elsewhere/libkeldo_crypto.so"), "a second library");
+    }
+
     static int Main()
     {
-        var parts = new Action[] { Hashes, Encodings, Tokens, Passwords, Threads };
+        var parts = new Action[] { Hashes, Encodings, Tokens, Passwords, Threads, Loading };
         foreach (Action part in parts)
         {
             try
