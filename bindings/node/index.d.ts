@@ -29,11 +29,18 @@ export function jwtVerify(secret: BytesLike, token: string, options?: SecretOpti
 
 export function pbkdf2Sha256(password: BytesLike, salt: BytesLike, iterations: number,
                              length?: number): Buffer;
+/** pbkdf2Sha256 on a worker thread, leaving the event loop free. */
+export function pbkdf2Sha256Async(password: BytesLike, salt: BytesLike, iterations: number,
+                                  length?: number): Promise<Buffer>;
 /** `$pbkdf2-sha256$i=N$SALT$HASH` with a random 16-byte salt. */
 export function hashPassword(password: BytesLike, options?: { iterations?: number }): string;
 /** Checks a PHC (`$pbkdf2-sha256$...`) or Django (`pbkdf2_sha256$...`) hash;
  * throws InvalidArgumentError when stored is not such a hash. */
 export function verifyPassword(password: BytesLike, stored: string): boolean;
+/** hashPassword and verifyPassword with the derivation on a worker thread;
+ * refusals reject the promise. */
+export function hashPasswordAsync(password: BytesLike, options?: { iterations?: number }): Promise<string>;
+export function verifyPasswordAsync(password: BytesLike, stored: string): Promise<boolean>;
 
 export function sha256(data: BytesLike): Buffer;
 export function hmacSha256(key: BytesLike, data: BytesLike): Buffer;

@@ -199,17 +199,40 @@ function hmacSha256(key, data) {
 
 // The arguments are checked here, so the library's own refusal (the only one
 // that writes its error text) cannot happen; what remains is an allocation
-// failure inside it, which writes none.
+// failure inside it, which writes none. So neither form takes the lock.
+function pbkdf2Args(password, salt, iterations, length, fn) {
+  const p = bytes(password, `${fn}: password`);
+  const s = bytes(salt, `${fn}: salt`);
+  integer(iterations, 1, 0xffffffff, `${fn}: iterations`);
+  integer(length, 1, MAX_PBKDF2_LENGTH, `${fn}: length`);
+  return [p, s];
+}
+
+function pbkdf2Failed(fn) {
+  return new LibraryError(`${fn}: the library could not derive the key (out of memory)`);
+}
+
 function pbkdf2Sha256(password, salt, iterations, length = 32) {
-  const p = bytes(password, 'pbkdf2Sha256: password');
-  const s = bytes(salt, 'pbkdf2Sha256: salt');
-  integer(iterations, 1, 0xffffffff, 'pbkdf2Sha256: iterations');
-  integer(length, 1, MAX_PBKDF2_LENGTH, 'pbkdf2Sha256: length');
+  const [p, s] = pbkdf2Args(password, salt, iterations, length, 'pbkdf2Sha256');
   const out = Buffer.alloc(length);
-  if (lib().pbkdf2Sha256(p, p.length, s, s.length, iterations, out, length) !== 0) {
-    throw new LibraryError('pbkdf2Sha256: the library could not derive the key (out of memory)');
-  }
+  if (lib().pbkdf2Sha256(p, p.length, s, s.length, iterations, out, length) !== 0) throw pbkdf2Failed('pbkdf2Sha256');
   return out;
+}
+
+// The same on a koffi worker thread, so that a password hash does not stop
+// the event loop. The inputs are private copies: the caller may reuse its
+// buffers while the derivation runs.
+function pbkdf2Sha256Async(password, salt, iterations, length = 32) {
+  return new Promise((resolve, reject) => {
+    const [p, s] = pbkdf2Args(password, salt, iterations, length, 'pbkdf2Sha256Async').map((b) => Buffer.from(b));
+    const out = Buffer.alloc(length);
+    lib().pbkdf2Sha256.async(p, p.length, s, s.length, iterations, out, length, (err, rc) => {
+      p.fill(0);
+      if (err) reject(err);
+      else if (rc !== 0) reject(pbkdf2Failed('pbkdf2Sha256Async'));
+      else resolve(out);
+    });
+  });
 }
 
 // ---- Base64 --------------------------------------------------------------
@@ -280,16 +303,28 @@ function passwordBytes(password, fn, allowEmpty) {
 
 // PHC string format: $pbkdf2-sha256$i=N$SALT$HASH, SALT and HASH unpadded
 // standard Base64 of 16 random bytes and the 32-byte derived key.
-function hashPassword(password, options = undefined) {
-  const p = passwordBytes(password, 'hashPassword', false);
+function hashParams(password, options, fn) {
+  const p = passwordBytes(password, fn, false);
   const iterations = options && options.iterations !== undefined ? options.iterations : DEFAULT_ITERATIONS;
-  integer(iterations, 1, MAX_ITERATIONS, 'hashPassword: iterations');
-  const salt = randomBytes(SALT_BYTES);
-  const dk = pbkdf2Sha256(p, salt, iterations, HASH_BYTES);
+  integer(iterations, 1, MAX_ITERATIONS, `${fn}: iterations`);
+  return { p, iterations, salt: randomBytes(SALT_BYTES) };
+}
+
+function phcString(iterations, salt, dk) {
   const unpadded = (b) => base64Encode(b).replace(/=+$/, '');
   const stored = `$pbkdf2-sha256$i=${iterations}$${unpadded(salt)}$${unpadded(dk)}`;
   dk.fill(0);
   return stored;
+}
+
+function hashPassword(password, options = undefined) {
+  const { p, iterations, salt } = hashParams(password, options, 'hashPassword');
+  return phcString(iterations, salt, pbkdf2Sha256(p, salt, iterations, HASH_BYTES));
+}
+
+async function hashPasswordAsync(password, options = undefined) {
+  const { p, iterations, salt } = hashParams(password, options, 'hashPasswordAsync');
+  return phcString(iterations, salt, await pbkdf2Sha256Async(p, salt, iterations, HASH_BYTES));
 }
 
 function parseIterations(field) {
@@ -317,16 +352,15 @@ function base64Field(field, padOk) {
   return (pad > 0 ? again : again.replace(/=+$/, '')) === field ? decoded : null;
 }
 
-function notAHash(detail) {
-  refuse(`verifyPassword: ${detail}`);
+function notAHash(fn, detail) {
+  refuse(`${fn}: ${detail}`);
 }
 
 // Parses the stored hash first (a string that is not one is refused with an
-// InvalidArgumentError, not compared), then derives and compares in
-// constant time. Returns whether the password matches.
-function verifyPassword(password, stored) {
-  if (typeof stored !== 'string') refuse('verifyPassword: stored hash must be a string');
-  const p = passwordBytes(password, 'verifyPassword', true);
+// InvalidArgumentError, not compared): { p, iterations, salt, expected }.
+function parseStored(password, stored, fn) {
+  if (typeof stored !== 'string') refuse(`${fn}: stored hash must be a string`);
+  const p = passwordBytes(password, fn, true);
   const s = stored.replace(/[ \t]+$/, '');
   const f = s.split('$');
   let iterations;
@@ -334,27 +368,42 @@ function verifyPassword(password, stored) {
   let expected;
   if (s.startsWith('$pbkdf2-sha256$')) {
     if (f.length !== 5 || !f[2].startsWith('i=') || !(iterations = parseIterations(f[2].slice(2)))) {
-      notAHash('not a valid $pbkdf2-sha256$i=N$SALT$HASH string');
+      notAHash(fn, 'not a valid $pbkdf2-sha256$i=N$SALT$HASH string');
     }
     salt = base64Field(f[3], false);
     expected = base64Field(f[4], false);
-    if (salt === null || expected === null) notAHash('salt or hash of the $pbkdf2-sha256$ string is not unpadded Base64');
-    if (expected.length !== HASH_BYTES) notAHash('hash of the $pbkdf2-sha256$ string is not 32 bytes');
+    if (salt === null || expected === null) notAHash(fn, 'salt or hash of the $pbkdf2-sha256$ string is not unpadded Base64');
+    if (expected.length !== HASH_BYTES) notAHash(fn, 'hash of the $pbkdf2-sha256$ string is not 32 bytes');
   } else if (s.startsWith('pbkdf2_sha256$')) {
     // Django: the salt is used as its text; HASH is padded Base64.
     if (f.length !== 4 || !(iterations = parseIterations(f[1])) || f[2].length === 0 || f[2].length > MAX_FIELD) {
-      notAHash('not a valid pbkdf2_sha256$N$SALT$HASH string');
+      notAHash(fn, 'not a valid pbkdf2_sha256$N$SALT$HASH string');
     }
-    salt = bytes(f[2], 'verifyPassword: salt');
+    salt = bytes(f[2], `${fn}: salt`);
     expected = base64Field(f[3], true);
-    if (expected === null || expected.length !== HASH_BYTES) notAHash('hash of the pbkdf2_sha256$ string is not Base64 of 32 bytes');
+    if (expected === null || expected.length !== HASH_BYTES) notAHash(fn, 'hash of the pbkdf2_sha256$ string is not Base64 of 32 bytes');
   } else {
-    notAHash('unrecognised hash; expected $pbkdf2-sha256$i=N$SALT$HASH or pbkdf2_sha256$N$SALT$HASH');
+    notAHash(fn, 'unrecognised hash; expected $pbkdf2-sha256$i=N$SALT$HASH or pbkdf2_sha256$N$SALT$HASH');
   }
-  const dk = pbkdf2Sha256(p, salt, iterations, HASH_BYTES);
+  return { p, iterations, salt, expected };
+}
+
+// Constant time; keldo_crypto_secure_compare never writes the error text.
+function sameKey(dk, expected) {
   const match = lib().secureCompare(dk, expected, HASH_BYTES) === 0;
   dk.fill(0);
   return match;
+}
+
+// Whether password matches a PHC or Django PBKDF2-SHA256 string.
+function verifyPassword(password, stored) {
+  const { p, iterations, salt, expected } = parseStored(password, stored, 'verifyPassword');
+  return sameKey(pbkdf2Sha256(p, salt, iterations, HASH_BYTES), expected);
+}
+
+async function verifyPasswordAsync(password, stored) {
+  const { p, iterations, salt, expected } = parseStored(password, stored, 'verifyPasswordAsync');
+  return sameKey(await pbkdf2Sha256Async(p, salt, iterations, HASH_BYTES), expected);
 }
 
 module.exports = {
@@ -362,8 +411,11 @@ module.exports = {
   jwtMint,
   jwtVerify,
   pbkdf2Sha256,
+  pbkdf2Sha256Async,
   hashPassword,
+  hashPasswordAsync,
   verifyPassword,
+  verifyPasswordAsync,
   sha256,
   hmacSha256,
   base64Encode,

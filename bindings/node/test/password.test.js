@@ -85,3 +85,30 @@ test('password and count bounds match the command-line tool', () => {
   }
   assert.match(k.hashPassword('pw', { iterations: 1 }), /^\$pbkdf2-sha256\$i=1\$/);
 });
+
+test('the async forms give the same keys and leave the event loop running', async () => {
+  const inputs = [['pw1', 'salt-one', 2000, 32], ['pw2', 'salt-two', 3000, 64], ['', 'x', 1, 1], ['pw4', 'salt', 4096, 20]];
+  const got = await Promise.all(inputs.map(([p, s, i, l]) => k.pbkdf2Sha256Async(p, s, i, l)));
+  inputs.forEach(([p, s, i, l], n) => assert.deepEqual(got[n], crypto.pbkdf2Sync(p, s, i, l, 'sha256'), p));
+
+  // The caller may overwrite its buffer while the derivation runs.
+  const pw = Buffer.from('secret password');
+  const pending = k.pbkdf2Sha256Async(pw, 'salt', 5000);
+  pw.fill(0);
+  assert.deepEqual(await pending, crypto.pbkdf2Sync('secret password', 'salt', 5000, 32, 'sha256'));
+
+  // Timers fire while a long derivation runs on another thread.
+  let ticks = 0;
+  const timer = setInterval(() => { ticks++; }, 2);
+  await k.pbkdf2Sha256Async('pw', 'salt', 600000);
+  clearInterval(timer);
+  assert.ok(ticks > 0, 'no timer ran during the derivation');
+
+  const stored = await k.hashPasswordAsync('correct horse', { iterations: 1000 });
+  assert.equal(await k.verifyPasswordAsync('correct horse', stored), true);
+  assert.equal(await k.verifyPasswordAsync('correct horsf', stored), false);
+  assert.equal(k.verifyPassword('correct horse', stored), true);
+  await assert.rejects(k.hashPasswordAsync(''), k.InvalidArgumentError);
+  await assert.rejects(k.verifyPasswordAsync('pw', 'plain'), k.InvalidArgumentError);
+  await assert.rejects(k.pbkdf2Sha256Async('p', 's', 0), k.InvalidArgumentError);
+});
