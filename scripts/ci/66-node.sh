@@ -11,7 +11,7 @@ top=$(cd "$(dirname "$0")/../.." && pwd)
 build=${KELDO_BUILD_DIR:-$top/build-test}
 
 "$top/scripts/bootstrap" test node
-command -v npm >/dev/null 2>&1 || "$top/scripts/bootstrap" npm
+command -v npm >/dev/null 2>&1 || "$top/scripts/bootstrap" node/npm
 cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=Release -DKELDO_WERROR=ON >/dev/null
 cmake --build "$build" -j"$(nproc)" --target keldo_crypto
 lib="$build/src/libkeldo_crypto.so"
