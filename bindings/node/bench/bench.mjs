@@ -1,0 +1,86 @@
+// Speed of the binding beside its peers in the same process, on the same
+// inputs: jwtVerify and jwtMint beside jose, pbkdf2Sha256 beside node:crypto,
+// and the cost of crossing into the library for a call that does almost
+// nothing. Prints a Markdown table; --quick runs each case briefly (CI).
+//
+//   KELDO_CRYPTO_LIBRARY=build/src/libkeldo_crypto.so node bench/bench.mjs
+import crypto from 'node:crypto';
+import * as jose from 'jose';
+import * as k from 'keldo-crypto';
+
+const quick = process.argv.includes('--quick');
+const SECONDS = quick ? 0.05 : 1.0;   // per sample
+const SAMPLES = quick ? 1 : 5;         // the median is reported
+
+const SECRET = 'a-32-byte-or-longer-signing-key!!';
+const KEY_BYTES = new TextEncoder().encode(SECRET);
+// jose at its best: the key imported once, not on every call.
+const joseKey = await crypto.webcrypto.subtle.importKey('raw', KEY_BYTES, { name: 'HMAC', hash: 'SHA-256' }, false, ['sign', 'verify']);
+const token = k.jwtMint(SECRET, 'user-1234', 'user1234@example.org', 3600);
+
+// Runs fn (sync or async) in batches until SECONDS pass; returns calls/s.
+async function rate(fn, isAsync) {
+  let calls = 0;
+  let batch = 1;
+  const start = process.hrtime.bigint();
+  const limit = BigInt(Math.round(SECONDS * 1e9));
+  for (;;) {
+    if (isAsync) for (let i = 0; i < batch; i++) await fn();
+    else for (let i = 0; i < batch; i++) fn();
+    calls += batch;
+    const elapsed = process.hrtime.bigint() - start;
+    if (elapsed >= limit) return calls / (Number(elapsed) / 1e9);
+    if (batch < 1 << 16) batch *= 2;
+  }
+}
+
+async function median(fn, isAsync = false) {
+  await rate(fn, isAsync);  // warm-up: JIT, caches
+  const r = [];
+  for (let i = 0; i < SAMPLES; i++) r.push(await rate(fn, isAsync));
+  r.sort((a, b) => a - b);
+  return r[Math.floor(r.length / 2)];
+}
+
+// Same answers first: a fast wrong result is no result.
+const ours = k.jwtVerify(SECRET, token);
+const theirs = (await jose.jwtVerify(token, joseKey, { issuer: 'keldo', algorithms: ['HS256'] })).payload;
+if (ours.sub !== theirs.sub || ours.email !== theirs.email || ours.exp !== theirs.exp) throw new Error('verify results differ');
+const PW = 'correct horse battery staple';
+const SALT = crypto.randomBytes(16);
+const ITER = 600000;
+if (!k.pbkdf2Sha256(PW, SALT, 1000).equals(crypto.pbkdf2Sync(PW, SALT, 1000, 32, 'sha256'))) throw new Error('pbkdf2 results differ');
+
+const rows = [];
+function row(name, ourRate, peerName, peerRate) {
+  rows.push({ name, ourRate, peerName, peerRate });
+}
+
+row('jwtVerify', await median(() => k.jwtVerify(SECRET, token)),
+  'jose jwtVerify (HS256, imported CryptoKey)',
+  await median(() => jose.jwtVerify(token, joseKey, { issuer: 'keldo', algorithms: ['HS256'] }), true));
+row('jwtMint', await median(() => k.jwtMint(SECRET, 'user-1234', 'user1234@example.org', 3600)),
+  'jose SignJWT().sign (HS256, imported CryptoKey)',
+  await median(() => new jose.SignJWT({ sub: 'user-1234', email: 'user1234@example.org', iss: 'keldo' })
+    .setProtectedHeader({ alg: 'HS256', typ: 'JWT' }).setIssuedAt().setExpirationTime('1h').setNotBefore('0s').sign(joseKey), true));
+if (!quick) {
+  row(`pbkdf2Sha256, ${ITER} iterations`, await median(() => k.pbkdf2Sha256(PW, SALT, ITER)),
+    'crypto.pbkdf2Sync', await median(() => crypto.pbkdf2Sync(PW, SALT, ITER, 32, 'sha256')));
+}
+const one = Buffer.from([7]);
+const other = Buffer.from([7]);
+row('compareDigest, 1 byte (per-call overhead)', await median(() => k.compareDigest(one, other)),
+  'crypto.timingSafeEqual, 1 byte', await median(() => crypto.timingSafeEqual(one, other)));
+
+const fmt = (r) => (r >= 1e4 ? `${Math.round(r).toLocaleString('en-US')}/s` : `${r.toFixed(r >= 100 ? 0 : 2)}/s`);
+const per = (r) => {
+  const ns = 1e9 / r;
+  if (ns >= 1e6) return `${(ns / 1e6).toFixed(1)} ms`;
+  return ns >= 1000 ? `${(ns / 1000).toFixed(2)} µs` : `${Math.round(ns)} ns`;
+};
+console.log(`Node.js ${process.version}, ${SECONDS}s x ${SAMPLES} samples (median)\n`);
+console.log('| keldo-crypto | calls/s | per call | peer | calls/s | per call | ratio |');
+console.log('|---|---:|---:|---|---:|---:|---:|');
+for (const { name, ourRate, peerName, peerRate } of rows) {
+  console.log(`| ${name} | ${fmt(ourRate)} | ${per(ourRate)} | ${peerName} | ${fmt(peerRate)} | ${per(peerRate)} | ${(ourRate / peerRate).toFixed(2)}x |`);
+}

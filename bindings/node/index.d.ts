@@ -1,0 +1,77 @@
+/// <reference types="node" />
+
+/** Bytes, or text taken as its UTF-8 bytes. */
+export type BytesLike = Buffer | Uint8Array | string;
+
+export interface SecretOptions {
+  /** Accept a secret shorter than 32 bytes (refused by default). */
+  allowShortSecret?: boolean;
+}
+
+export interface Claims {
+  readonly sub: string;
+  readonly email: string;
+  /** Expiry, Unix seconds; a bigint only beyond Number.MAX_SAFE_INTEGER. */
+  readonly exp: number | bigint;
+}
+
+/** Loads the shared library from path, or from KELDO_CRYPTO_LIBRARY, this
+ * package's folder, then the system loader. Returns the path loaded. */
+export function loadLibrary(path?: string): string;
+
+/** An HS256 token for sub (< 64 UTF-8 bytes) and email (< 128), valid from
+ * now for ttl seconds (default 3600). */
+export function jwtMint(secret: BytesLike, sub: string, email: string, ttl?: number,
+                        options?: SecretOptions): string;
+/** Verifies token against secret and the clock; throws a TokenError subclass
+ * when it is refused. */
+export function jwtVerify(secret: BytesLike, token: string, options?: SecretOptions): Claims;
+
+export function pbkdf2Sha256(password: BytesLike, salt: BytesLike, iterations: number,
+                             length?: number): Buffer;
+/** pbkdf2Sha256 on a worker thread, leaving the event loop free. */
+export function pbkdf2Sha256Async(password: BytesLike, salt: BytesLike, iterations: number,
+                                  length?: number): Promise<Buffer>;
+/** `$pbkdf2-sha256$i=N$SALT$HASH` with a random 16-byte salt. */
+export function hashPassword(password: BytesLike, options?: { iterations?: number }): string;
+/** Checks a PHC (`$pbkdf2-sha256$...`) or Django (`pbkdf2_sha256$...`) hash;
+ * throws InvalidArgumentError when stored is not such a hash. */
+export function verifyPassword(password: BytesLike, stored: string): boolean;
+/** hashPassword and verifyPassword with the derivation on a worker thread;
+ * refusals reject the promise. */
+export function hashPasswordAsync(password: BytesLike, options?: { iterations?: number }): Promise<string>;
+export function verifyPasswordAsync(password: BytesLike, stored: string): Promise<boolean>;
+
+export function sha256(data: BytesLike): Buffer;
+export function hmacSha256(key: BytesLike, data: BytesLike): Buffer;
+
+export function base64Encode(data: BytesLike): string;
+export function base64Decode(text: string | Uint8Array): Buffer;
+export function base64urlEncode(data: BytesLike): string;
+export function base64urlDecode(text: string | Uint8Array): Buffer;
+
+export function uuid4(): string;
+/** Constant-time equality of equal-length inputs; false when lengths differ. */
+export function compareDigest(a: BytesLike, b: BytesLike): boolean;
+
+export type KeldoErrorCode =
+  | 'ERR_KELDO_MALFORMED'
+  | 'ERR_KELDO_BAD_SIGNATURE'
+  | 'ERR_KELDO_EXPIRED'
+  | 'ERR_KELDO_NOT_YET_VALID'
+  | 'ERR_KELDO_INVALID_CLAIMS'
+  | 'ERR_KELDO_INVALID_ARGUMENT'
+  | 'ERR_KELDO_FAILED';
+
+export class KeldoError extends Error {
+  readonly code: KeldoErrorCode;
+}
+export class InvalidArgumentError extends KeldoError {}
+export class TokenError extends KeldoError {}
+export class MalformedTokenError extends TokenError {}
+export class BadSignatureError extends TokenError {}
+export class TokenExpiredError extends TokenError {}
+export class TokenNotYetValidError extends TokenError {}
+export class InvalidClaimsError extends TokenError {}
+/** The library itself failed (memory, random source); not a refusal. */
+export class LibraryError extends KeldoError {}

@@ -1,0 +1,11 @@
+// ES module entry: the same functions and classes as the CommonJS module.
+import keldo from './index.js';
+
+export const {
+  loadLibrary, jwtMint, jwtVerify, pbkdf2Sha256, pbkdf2Sha256Async, hashPassword, hashPasswordAsync,
+  verifyPassword, verifyPasswordAsync, sha256, hmacSha256,
+  base64Encode, base64Decode, base64urlEncode, base64urlDecode, uuid4, compareDigest,
+  KeldoError, InvalidArgumentError, TokenError, MalformedTokenError, BadSignatureError,
+  TokenExpiredError, TokenNotYetValidError, InvalidClaimsError, LibraryError,
+} = keldo;
+export default keldo;

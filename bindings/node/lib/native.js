@@ -1,0 +1,71 @@
+'use strict';
+// The thirteen C functions, one for one, through koffi. Nothing here checks
+// arguments or holds policy: that is index.js's job. Byte arguments are
+// Buffers whose address koffi hands to C for the length of the call; text
+// arguments are Buffers that already end in a NUL.
+const fs = require('node:fs');
+const path = require('node:path');
+const koffi = require('koffi');
+
+const LIBRARY_ENV = 'KELDO_CRYPTO_LIBRARY';
+
+// File names the library has on each platform: the build's name first,
+// then the runtime name with the ABI version (what a runtime package ships).
+function platformNames() {
+  switch (process.platform) {
+    case 'win32': return ['keldo_crypto.dll', 'libkeldo_crypto.dll'];
+    case 'darwin': return ['libkeldo_crypto.dylib', 'libkeldo_crypto.1.dylib'];
+    default: return ['libkeldo_crypto.so', 'libkeldo_crypto.so.1'];
+  }
+}
+
+// The candidates in order: the host's explicit path, KELDO_CRYPTO_LIBRARY,
+// this package's own folder, then the system loader's search by name.
+function candidates(explicit) {
+  if (explicit) return [{ path: explicit, from: 'the path given' }];
+  const env = process.env[LIBRARY_ENV];
+  if (env) return [{ path: env, from: LIBRARY_ENV }];
+  const own = path.resolve(__dirname, '..');
+  const list = [];
+  for (const name of platformNames()) {
+    const p = path.join(own, name);
+    if (fs.existsSync(p)) list.push({ path: p, from: 'the package folder' });
+  }
+  for (const name of platformNames().slice().reverse()) list.push({ path: name, from: 'the system loader' });
+  return list;
+}
+
+function open(explicit) {
+  const tried = [];
+  for (const c of candidates(explicit)) {
+    try {
+      return { lib: koffi.load(c.path), path: c.path };
+    } catch (e) {
+      tried.push(`${c.path} (${c.from}): ${e.message}`);
+    }
+  }
+  const err = new Error(`keldo-crypto: cannot load the shared library; tried\n  ${tried.join('\n  ')}`);
+  err.code = 'ERR_KELDO_LIBRARY_NOT_FOUND';
+  throw err;
+}
+
+function bind(lib) {
+  return {
+    lastError: lib.func('const char *keldo_crypto_last_error(void)'),
+    secureCompare: lib.func('int32_t keldo_crypto_secure_compare(const void *a, const void *b, uint64_t len)'),
+    verifyPasswordHash: lib.func('int32_t keldo_verify_password_hash(const uint8_t *a, const uint8_t *b)'),
+    sha256: lib.func('int32_t keldo_crypto_sha256(const void *data, uint64_t len, uint8_t *out)'),
+    hmacSha256: lib.func('int32_t keldo_crypto_hmac_sha256(const void *key, uint64_t key_len, const void *data, uint64_t data_len, uint8_t *out)'),
+    pbkdf2Sha256: lib.func('int32_t keldo_crypto_pbkdf2_sha256(const void *pw, uint64_t pw_len, const void *salt, uint64_t salt_len, uint32_t iterations, uint8_t *out, uint64_t out_len)'),
+    base64Encode: lib.func('int32_t keldo_crypto_base64_encode(const void *data, uint64_t len, uint8_t *out, uint64_t out_size)'),
+    base64Decode: lib.func('int32_t keldo_crypto_base64_decode(const uint8_t *text, uint8_t *out, uint64_t out_size, uint64_t *out_len)'),
+    base64urlEncode: lib.func('int32_t keldo_crypto_base64url_encode(const void *data, uint64_t len, uint8_t *out, uint64_t out_size)'),
+    base64urlDecode: lib.func('int32_t keldo_crypto_base64url_decode(const uint8_t *text, uint8_t *out, uint64_t out_size, uint64_t *out_len)'),
+    uuidGenerate: lib.func('int32_t keldo_crypto_uuid_generate(uint8_t *out)'),
+    // The token comes back as a JS string: koffi copies it before returning.
+    jwtMint: lib.func('const char *keldo_jwt_mint(const uint8_t *secret, const char *sub, const char *email, uint32_t ttl)'),
+    jwtVerify: lib.func('int32_t keldo_jwt_verify(const uint8_t *secret, const char *token, uint8_t *sub_out, uint8_t *email_out, int64_t *exp_out)'),
+  };
+}
+
+module.exports = { open, bind, LIBRARY_ENV };
