@@ -29,19 +29,39 @@ SECRET = "cli-test-secret-0123456789abcdef!"
 RNG = random.Random(20240611)
 
 
-def run(*args, stdin=b"", env=None, stdin_file=None, timeout=60):
+def run(*args, stdin=b"", env=None, stdin_file=None, timeout=60, cwd=None):
     """Runs the tool; returns (exit code, stdout bytes, stderr text)."""
     full_env = dict(os.environ)
     full_env.pop("KELDO_JWT_SECRET", None)
     full_env.update(env or {})
     p = subprocess.run([TOOL, *args], input=None if stdin_file else stdin,
                        stdin=stdin_file, capture_output=True, env=full_env,
-                       timeout=timeout)
+                       timeout=timeout, cwd=cwd)
     return p.returncode, p.stdout, p.stderr.decode("utf-8", "replace")
 
 
-def coreutils(*args, stdin=b""):
-    return subprocess.run(list(args), input=stdin, capture_output=True)
+def coreutils(*args, stdin=b"", cwd=None):
+    return subprocess.run(list(args), input=stdin, capture_output=True, cwd=cwd)
+
+
+def peak_rss_kib(args, stdin=b"", env=None):
+    """Runs the tool under GNU time; returns (exit code, peak resident set
+    in KiB)."""
+    full_env = dict(os.environ)
+    full_env.pop("KELDO_JWT_SECRET", None)
+    full_env.update(env or {})
+    with tempfile.NamedTemporaryFile(dir=WORK) as report:
+        p = subprocess.run(["/usr/bin/time", "-q", "-o", report.name, "-f", "%M", TOOL, *args],
+                           input=stdin, capture_output=True, env=full_env, timeout=120)
+        return p.returncode, int(read_file(report.name).split()[-1])
+
+
+def under_file_size_limit(shell_pipeline, kib=20480):
+    """Runs a shell pipeline with `ulimit -f`, so a temporary copy of the
+    stream larger than the limit kills the tool with SIGXFSZ."""
+    return subprocess.run(["/bin/sh", "-c", f"ulimit -f {kib}; {shell_pipeline}"],
+                          capture_output=True, timeout=120,
+                          env=dict(os.environ, TOOL=TOOL))
 
 
 def read_file(path):
@@ -136,6 +156,101 @@ class Sha256Tests(Workdir):
         # The list on standard input.
         code, out, _ = run("sha256", "-c", stdin=read_file(listing))
         self.assertEqual(code, 1)
+
+    # Names sha256sum writes escaped (backslash, LF, CR) or quotes in its
+    # messages (blank, tab, apostrophe).
+    ODD_NAMES = [b"plain", b"with space", b"back\\slash", b"new\nline", b"cr\rname",
+                 b"both\r\n", b"tab\tname", b"it's"]
+
+    def make_odd_files(self):
+        for i, name in enumerate(self.ODD_NAMES):
+            self.write(name.decode("utf-8", "surrogateescape"), b"content %d" % i)
+        return [n.decode("utf-8", "surrogateescape") for n in self.ODD_NAMES]
+
+    def assert_like_sha256sum(self, args, stdin=b"", io_error=False):
+        """stdout, the number of stderr lines and the exit status of the tool
+        and of sha256sum, both run in the work directory. io_error: a FILE
+        could not be read, which is the tool's exit 3 (sha256sum's 1)."""
+        want = coreutils("sha256sum", *args, stdin=stdin, cwd=self.dir)
+        code, out, err = run("sha256", *args, stdin=stdin, cwd=self.dir)
+        self.assertEqual(out, want.stdout, (args, stdin))
+        self.assertEqual(err.count("\n"), want.stderr.count(b"\n"),
+                         (args, stdin, err, want.stderr))
+        self.assertEqual(code, 3 if io_error else want.returncode, (args, stdin, err))
+        return err
+
+    def test_stream_in_constant_memory_without_temporary_file(self):
+        # 64 MiB through a pipe under a 20 MiB file-size limit: a temporary
+        # copy of the stream would die of SIGXFSZ.
+        p = under_file_size_limit('head -c 64M /dev/zero | "$TOOL" sha256')
+        self.assertEqual(p.returncode, 0, p.stderr)
+        want = coreutils("/bin/sh", "-c", "head -c 64M /dev/zero | sha256sum").stdout
+        self.assertEqual(p.stdout, want)
+        key = self.write("key", b"stream key")
+        p = under_file_size_limit(f'head -c 64M /dev/zero | "$TOOL" hmac --key-file {key}')
+        self.assertEqual(p.returncode, 0, p.stderr)
+        mac = hmac.new(b"stream key", digestmod="sha256")
+        for _ in range(64):
+            mac.update(bytes(1 << 20))
+        self.assertEqual(p.stdout, f"{mac.hexdigest()}  -\n".encode())
+        # The resident set stays far below the stream (the old spool kept 16
+        # MiB of it in memory before the temporary file).
+        code, rss = peak_rss_kib(["sha256"], stdin=bytes(24 << 20))
+        self.assertEqual(code, 0)
+        self.assertLess(rss, 8 * 1024)
+
+    def test_names_escaped_like_sha256sum(self):
+        names = self.make_odd_files()
+        for opts in [(), ("--tag",), ("-b",)]:
+            self.assert_like_sha256sum([*opts, *names])
+        # A missing name with a line feed or blank is one quoted error line.
+        err = self.assert_like_sha256sum(["missing\nname", "missing name", "plain"],
+                                         io_error=True)
+        self.assertIn("keldo-crypto: 'missing'$'\\n''name': No such file or directory\n", err)
+        self.assertIn("keldo-crypto: 'missing name': No such file or directory\n", err)
+
+    def test_check_like_sha256sum(self):
+        names = self.make_odd_files()
+        good = coreutils("sha256sum", *names, cwd=self.dir).stdout
+        tagged = coreutils("sha256sum", "--tag", *names, cwd=self.dir).stdout
+        hex_a = hashlib.sha256(b"content 0").hexdigest().encode()
+        bad = b"0" * 64
+        lists = {
+            "good": good,
+            "tagged": tagged,
+            "crlf": good.replace(b"\n", b"\r\n"),
+            "upper": good.upper().replace(b"PLAIN", b"plain"),
+            "no final newline": good.rstrip(b"\n"),
+            "comments and blanks": b"# comment\n\n  \t\n" + good,
+            "mismatch": good + bad + b"  plain\n",
+            "missing": good + bad + b"  gone\n" + hex_a + b"  gone too\n",
+            "all missing": bad + b"  gone\n",
+            "only mismatched": bad + b"  plain\n",
+            "misformatted": good + b"not a line\n" + hex_a[:63] + b"  plain\n" + b"x" * 70 + b"\n",
+            "nothing good": b"junk\nmore junk\n",
+            "reversed": hex_a + b" plain\n",
+            "reversed after standard": hex_a + b"  plain\n" + hex_a + b" plain\n",
+            "bsd spacing": b"SHA256(plain)=" + hex_a + b"\n" + b"SHA256 (plain) \t= " + hex_a + b"\n",
+            "bsd bad": b"SHA256 (plain = " + hex_a + b"\nSHA256 (plain) = " + hex_a[:60] + b"\n",
+            "nul in name": hex_a + b"  plain\0junk\n" + hex_a + b"  \0plain\n",
+            "nul escaped": b"\\" + hex_a + b"  pla\0in\n",
+            "nul in digest": hex_a[:10] + b"\0" + hex_a[11:] + b"  plain\n",
+            "bad escapes": b"\\" + hex_a + b"  pl\\ain\n\\" + hex_a + b"  plain\\\n",
+            "missing newline name": b"\\" + bad + b"  gone\\nname\n" + hex_a + b"  plain\n",
+            "dash": hex_a + b"  -\n",
+        }
+        options = [(), ("--quiet",), ("--status",), ("--warn",), ("--strict",),
+                   ("--ignore-missing",), ("--quiet", "--status"), ("--status", "--quiet"),
+                   ("--warn", "--status"), ("--status", "--warn"), ("--quiet", "--warn"),
+                   ("--ignore-missing", "--status"), ("--strict", "--warn")]
+        for label, content in lists.items():
+            path = self.write("SUMS", content)
+            for opts in options:
+                with self.subTest(label=label, opts=opts):
+                    self.assert_like_sha256sum(["-c", *opts, path])
+            # From standard input, where "-" names no file.
+            with self.subTest(label=label, stdin=True):
+                self.assert_like_sha256sum(["-c"], stdin=content)
 
     def test_hmac(self):
         key = random_bytes(100) + b"\n"
