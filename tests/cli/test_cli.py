@@ -286,9 +286,12 @@ class Base64Tests(Workdir):
                 text = coreutils("base64", "-w", wrap, stdin=data).stdout
                 code, out, _ = run("base64", "-d", stdin=text)
                 self.assertEqual((code, out), (0, data), (n, wrap))
-            # Line breaks of another system.
-            code, out, _ = run("base64", "-d", stdin=text.replace(b"\n", b"\r\n"))
-            self.assertEqual((code, out), (0, data), n)
+            # Line breaks of another system: refused as coreutils refuses
+            # them, after the same bytes.
+            crlf = text.replace(b"\n", b"\r\n")
+            want = coreutils("base64", "-d", stdin=crlf)
+            code, out, _ = run("base64", "-d", stdin=crlf)
+            self.assertEqual((code, out), (want.returncode, want.stdout), n)
 
     def test_round_trips_both_alphabets(self):
         for n in self.SIZES:
@@ -305,13 +308,51 @@ class Base64Tests(Workdir):
         code, out, _ = run("base64url", "-w", "0", stdin=data)
         self.assertEqual(out, base64.urlsafe_b64encode(data).rstrip(b"="))
 
-    def test_invalid_input(self):
-        for text in [b"Y!Q=", b"YQ=\x00=", b"A", b"YQ===", b"YWJj-A"]:
-            code, _, err = run("base64", "-d", stdin=text)
-            self.assertEqual(code, 1, text)
-            self.assertIn("invalid input", err)
-        code, out, _ = run("base64", "-d", "-i", stdin=b"Y!Q\t=*=")
-        self.assertEqual((code, out), (0, b"a"))
+    # Texts on each side of coreutils' rules: '=' inside the text, missing
+    # or short padding, partial groups, CR, garbage, padded groups in a row.
+    DECODE_CASES = [b"", b"\n", b"QUJD", b"QUJD=QUJD", b"QQ", b"QUJ", b"QQ=", b"QQ==", b"QUI=",
+                    b"QQ==QUJD", b"QUI=QUJD\n", b"QQ=A", b"Q===", b"Q", b"QUJDQ", b"QR==",
+                    b"QU\nJD\n", b"QUJD\r\n", b"QUJDQU!D", b"Y!Q=", b"YQ=\x00=", b"YQ===",
+                    b"YWJj-A", b"YWJj_A==", b" QUJD", b"QUJD \n", b"QQ==\n\nQ", b"====",
+                    b"QUJD\n=", b"\x00QUJD", b"QUJD" * 1000 + b"Q!", b"QUJD" * 3000 + b"QQ"]
+
+    def test_decode_matches_coreutils(self):
+        rng = random.Random(7)
+        mutants = []
+        for _ in range(150):
+            text = bytearray(base64.encodebytes(random_bytes(rng.randrange(0, 40))))
+            for _ in range(rng.randrange(1, 3)):
+                pos = rng.randrange(0, len(text) + 1)
+                text[pos:pos] = bytes([rng.choice(b"=\n\r !A-_+/\x00")])
+            mutants.append(bytes(text))
+        for text in self.DECODE_CASES + mutants:
+            for opts in [("-d",), ("-d", "-i")]:
+                want = coreutils("base64", *opts, stdin=text)
+                code, out, err = run("base64", *opts, stdin=text)
+                self.assertEqual((code, out), (want.returncode, want.stdout), (text, opts))
+                self.assertEqual(err.count("\n"), want.stderr.count(b"\n"), (text, opts))
+                if code != 0:
+                    self.assertEqual(err, "keldo-crypto: base64: invalid input\n")
+
+    def test_base64url_decode_rules(self):
+        # Accepted: the URL-safe alphabet, with or without correct padding,
+        # LF anywhere; Python's urlsafe decoder is the oracle for the bytes.
+        for n in range(0, 12):
+            data = random_bytes(n)
+            padded = base64.urlsafe_b64encode(data)
+            for text in [padded, padded.rstrip(b"="), padded[:2] + b"\n" + padded[2:] + b"\n"]:
+                code, out, _ = run("base64url", "-d", stdin=text)
+                self.assertEqual((code, out), (0, data), text)
+        # Refused: the standard alphabet's '+' and '/', wrong padding, a
+        # lone final character, an '=' inside a group, CR; the bytes before
+        # the fault are written.
+        for text, before in [(b"-_-_+A==", b"\xfb\xff\xbf"), (b"AB/C", b"\0"), (b"QQ=", b"A"),
+                             (b"QUJDQ", b"ABC"), (b"QU=D", b"A"), (b"QUJD\r\n", b"ABC")]:
+            code, out, err = run("base64url", "-d", stdin=text)
+            self.assertEqual((code, out, err), (1, before, "keldo-crypto: base64url: invalid input\n"),
+                             text)
+        code, out, _ = run("base64url", "-d", "-i", stdin=b"QU+J/D\r\n")
+        self.assertEqual((code, out), (0, b"ABC"))
 
 
 def phc_decode(field):
@@ -352,7 +393,7 @@ class PasswordTests(Workdir):
         salt = random_bytes(8)
         phc = "$pbkdf2-sha256$i=1100$%s$%s" % (
             base64.b64encode(salt).decode().rstrip("="),
-            base64.b64encode(hashlib.pbkdf2_hmac("sha256", b"s3cret", salt, 1100, 20))
+            base64.b64encode(hashlib.pbkdf2_hmac("sha256", b"s3cret", salt, 1100))
             .decode().rstrip("="))
         hash_file = self.write("stored", django.encode() + b"\n")
         for where in [[stored], [django], [phc], ["--hash-file", hash_file]]:
@@ -369,6 +410,62 @@ class PasswordTests(Workdir):
             code, _, err = run("password", "verify", stored, stdin=b"pw\n")
             self.assertEqual(code, 1, stored)
             self.assertTrue(err.startswith("keldo-crypto: password verify: "), err)
+
+    def test_stored_key_must_be_32_bytes(self):
+        salt = b"\0\0\0"
+        # A one-byte key matches one wrong password in 256: find one.
+        wrong = next(p for p in (b"guess %d" % i for i in range(100000))
+                     if hashlib.pbkdf2_hmac("sha256", p, salt, 1, 1) == b"\0")
+        code, out, err = run("password", "verify", "$pbkdf2-sha256$i=1$AAAA$AA", stdin=wrong + b"\n")
+        self.assertEqual((code, out), (1, b""))
+        self.assertIn("not 32 bytes", err)
+        # The right password under keys of other lengths, from hashlib.
+        for n in [1, 20, 31, 33, 64, 700]:
+            key = hashlib.pbkdf2_hmac("sha256", b"pw", salt, 2, n)
+            stored = "$pbkdf2-sha256$i=2$AAAA$" + base64.b64encode(key).decode().rstrip("=")
+            code, out, err = run("password", "verify", stored, stdin=b"pw\n")
+            self.assertEqual((code, out), (1, b""), n)
+            self.assertEqual(err, "keldo-crypto: password verify: hash of the $pbkdf2-sha256$ "
+                                  "string is not 32 bytes\n", n)
+        key = hashlib.pbkdf2_hmac("sha256", b"pw", salt, 2)
+        stored = "$pbkdf2-sha256$i=2$AAAA$" + base64.b64encode(key).decode().rstrip("=")
+        self.assertEqual(run("password", "verify", stored, stdin=b"pw\n")[:2], (0, b"OK\n"))
+
+    def test_no_core_dump_while_a_password_is_held(self):
+        # Interrupted by SIGQUIT at the second prompt, with core dumps
+        # allowed by the parent: the limit is 0 and no dump is made.
+        import resource
+        import signal
+
+        def allow_cores():
+            soft, hard = resource.getrlimit(resource.RLIMIT_CORE)
+            resource.setrlimit(resource.RLIMIT_CORE, (hard, hard))
+
+        master, slave = pty.openpty()
+        p = subprocess.Popen([TOOL, "password", "hash", "--iterations", "1000"], stdin=slave,
+                             stdout=subprocess.DEVNULL, stderr=slave, preexec_fn=allow_cores,
+                             cwd=self.dir)
+        os.close(slave)
+        seen = b""
+        deadline = time.time() + 20
+        while b"Retype password: " not in seen:
+            if b"Password: " in seen and b"|" not in seen:
+                os.write(master, b"first secret\n")
+                seen += b"|"
+            r, _, _ = select.select([master], [], [], max(0.0, deadline - time.time()))
+            self.assertTrue(r, "no prompt: %r" % seen)
+            seen += os.read(master, 1024)
+        with open(f"/proc/{p.pid}/limits") as f:
+            core = next(line for line in f if line.startswith("Max core file size"))
+        self.assertEqual(core.split()[4:6], ["0", "0"], core)
+        os.kill(p.pid, signal.SIGQUIT)
+        _, status = os.waitpid(p.pid, 0)
+        p.returncode = 0  # reaped above
+        os.close(master)
+        self.assertTrue(os.WIFSIGNALED(status))
+        self.assertEqual(os.WTERMSIG(status), signal.SIGQUIT)
+        self.assertFalse(os.WCOREDUMP(status))
+        self.assertEqual(os.listdir(self.dir), [])
 
     def test_terminal_prompts_without_echo(self):
         def converse(answers):
@@ -457,6 +554,83 @@ class JwtTests(Workdir):
         for token, env, message in cases:
             code, out, err = self.verify(token, env)
             self.assertEqual((code, out, err), (1, b"", f"keldo-crypto: {message}\n"))
+
+    def test_secret_file_loses_exactly_one_line_feed(self):
+        # The file's bytes minus one final LF are the key PyJWT is given.
+        for content, key in [(b"s3cret\r\n", b"s3cret\r"), (b"s3cret\r", b"s3cret\r"),
+                             (b"s3cret\n\n", b"s3cret\n"), (b"s3cret", b"s3cret"),
+                             (b" s3cret \t\n", b" s3cret \t")]:
+            path = self.write("secret", content)
+            code, out, err = run("jwt", "mint", "--sub", "s", "--email", "e", "--secret-file", path)
+            self.assertEqual(code, 0, err)
+            jwt.decode(out.decode().strip(), key, algorithms=["HS256"], issuer="keldo")
+            code, _, err = run("jwt", "verify", "--secret-env", "K", out.decode().strip(),
+                               env={"K": key.decode()})
+            self.assertEqual(code, 0, (content, err))
+
+    def test_verify_takes_the_token_exactly(self):
+        now = int(time.time())
+        token = jwt.encode({"sub": "s", "email": "e", "iss": "keldo", "exp": now + 300},
+                           SECRET, algorithm="HS256")
+        self.assertEqual(run("jwt", "verify", token, env=self.ENV)[0], 0)
+        self.assertEqual(run("jwt", "verify", stdin=token.encode() + b"\n", env=self.ENV)[0], 0)
+        self.assertEqual(run("jwt", "verify", stdin=token.encode(), env=self.ENV)[0], 0)
+        # Blanks the tool used to trim reach the library, which signs the
+        # header as given and ends a signature only at LF, CR or space.
+        for spelled in [" " + token, "\t" + token, "\r\n" + token, token + "\t"]:
+            code, _, err = run("jwt", "verify", spelled, env=self.ENV)
+            self.assertEqual(code, 1, repr(spelled))
+            self.assertTrue(err.startswith("keldo-crypto: jwt_verify: "), err)
+        for text in [b" " + token.encode() + b"\n", token.encode() + b"\t\n"]:
+            code, _, _ = run("jwt", "verify", "-", stdin=text, env=self.ENV)
+            self.assertEqual(code, 1, text)
+
+    def test_mint_refuses_what_verify_would_refuse(self):
+        for sub, email, ok in [("s" * 63, "e" * 127, True), ("s" * 64, "e", False),
+                               ("s", "e" * 128, False), ("é" * 32, "e", False)]:
+            code, out, err = run("jwt", "mint", "--sub", sub, "--email", email, env=self.ENV)
+            if ok:
+                self.assertEqual(code, 0, err)
+                code, claims, err = self.verify(out.decode().strip())
+                self.assertEqual(code, 0, err)
+                self.assertEqual(json.loads(claims)["sub"], sub)
+            else:
+                self.assertEqual((code, out), (2, b""), (len(sub), len(email)))
+                self.assertRegex(err, r"^keldo-crypto: jwt mint: --(sub|email) is \d+ bytes; "
+                                      r"it must be under (64|128)")
+
+    @staticmethod
+    def hostile_token(payload_json, header=b'{"alg":"HS256"}'):
+        def seg(b):
+            return base64.urlsafe_b64encode(b).rstrip(b"=").decode()
+        return f"{seg(header)}.{seg(payload_json)}.c2ln"
+
+    def test_decode_is_bounded(self):
+        # 32 levels print; 33 are refused, as a header or as a payload.
+        code, out, err = run("jwt", "decode", self.hostile_token(b"[" * 32 + b"]" * 32))
+        self.assertEqual(code, 0, err)
+        self.assertEqual(json.loads(out.decode()[out.decode().index("\n}") + 2:]),
+                         json.loads("[" * 32 + "]" * 32))
+        deep = b"[" * 33 + b"]" * 33
+        for token, what in [(self.hostile_token(deep), "payload"),
+                            (self.hostile_token(b"{}", header=deep), "header")]:
+            code, out, err = run("jwt", "decode", token)
+            self.assertEqual((code, out), (1, b""))
+            self.assertEqual(err, f"keldo-crypto: jwt decode: the {what} nests arrays and "
+                                  f"objects more than 32 deep\n")
+        # The segment limit of verification: 2047 characters.
+        self.assertEqual(run("jwt", "decode", self.hostile_token(b'"' + b"x" * 1533 + b'"'))[0], 0)
+        code, _, err = run("jwt", "decode", self.hostile_token(b'"' + b"x" * 1534 + b'"'))
+        self.assertEqual(code, 1)
+        self.assertIn("payload segment is longer than 2047 characters", err)
+        # The 53 kB token of nested arrays that printed 800 MB, and a 1 MiB
+        # one: refused at once, in little memory, never as an I/O error.
+        for size in [53 << 10, 1 << 20]:
+            token = self.hostile_token(b"[" * (size * 3 // 4 // 2) + b"]" * (size * 3 // 4 // 2))
+            token = token[:size]
+            code, rss = peak_rss_kib(["jwt", "decode", "-"], stdin=token.encode())
+            self.assertEqual(code, 1, size)
+            self.assertLess(rss, 8 * 1024, size)
 
     def test_decode_says_nothing_was_verified(self):
         code, token, _ = run("jwt", "mint", "--sub", "x", "--email", "y", env=self.ENV)
