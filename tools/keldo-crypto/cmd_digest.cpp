@@ -44,8 +44,13 @@ const char kSha256Help[] =
     "\n"
     "  -h, --help           show this help\n"
     "\n"
+    "Output, messages (one line each, names quoted as coreutils quotes them) and\n"
+    "the exit status of --check are those of sha256sum (coreutils 9.1); of\n"
+    "--quiet, --status and --warn the last one given counts.\n"
+    "\n"
     "Exit status: 0 all good; 1 a checksum did not match or a listed file could\n"
-    "not be read (--check); 2 usage error; 3 a FILE could not be read.\n";
+    "not be read (--check); 2 usage error; 3 a FILE or a list could not be read\n"
+    "(sha256sum says 1).\n";
 
 const char kHmacHelp[] =
     "Usage: keldo-crypto hmac (--key-file FILE | --key-env VAR) [FILE]...\n"
