@@ -25,6 +25,7 @@ import jwt  # PyJWT, Debian's python3-jwt
 
 TOOL = None
 WORK = None
+SANITIZED = False  # the tool runs under sanitizers, whose memory dwarfs its own
 SECRET = "cli-test-secret-0123456789abcdef!"
 RNG = random.Random(20240611)
 
@@ -197,7 +198,8 @@ class Sha256Tests(Workdir):
         # MiB of it in memory before the temporary file).
         code, rss = peak_rss_kib(["sha256"], stdin=bytes(24 << 20))
         self.assertEqual(code, 0)
-        self.assertLess(rss, 8 * 1024)
+        if not SANITIZED:
+            self.assertLess(rss, 8 * 1024)
 
     def test_names_escaped_like_sha256sum(self):
         names = self.make_odd_files()
@@ -630,7 +632,8 @@ class JwtTests(Workdir):
             token = token[:size]
             code, rss = peak_rss_kib(["jwt", "decode", "-"], stdin=token.encode())
             self.assertEqual(code, 1, size)
-            self.assertLess(rss, 8 * 1024, size)
+            if not SANITIZED:
+                self.assertLess(rss, 8 * 1024, size)
 
     def test_decode_says_nothing_was_verified(self):
         code, token, _ = run("jwt", "mint", "--sub", "x", "--email", "y", env=self.ENV)
@@ -717,12 +720,14 @@ class CommandLineTests(Workdir):
 
 
 def main():
-    global TOOL, WORK
+    global TOOL, WORK, SANITIZED
     parser = argparse.ArgumentParser()
     parser.add_argument("--tool", required=True)
     parser.add_argument("--work", required=True)
+    parser.add_argument("--sanitized", action="store_true")
     opts, rest = parser.parse_known_args()
     TOOL, WORK = os.path.abspath(opts.tool), opts.work
+    SANITIZED = opts.sanitized
     os.makedirs(WORK, exist_ok=True)
     unittest.main(argv=[sys.argv[0], *rest], verbosity=1)
 

@@ -16,7 +16,6 @@ namespace {
 // Input is read in blocks of whole 3-byte groups, so only the last block
 // can end in a partial group (and, in the standard alphabet, padding).
 constexpr size_t kEncodeBlock = 3 * 65536;
-constexpr size_t kDecodeBlock = 4 * 65536;
 
 const char kBase64Help[] =
     "Usage: keldo-crypto base64 [OPTION]... [FILE]\n"
