@@ -108,8 +108,8 @@ class Sha256Tests(Workdir):
         self.assertEqual(out, coreutils("sha256sum", "--tag", *names).stdout)
 
     def test_standard_input(self):
-        # A small pipe, a pipe too large for the in-memory spool, and a file
-        # given as standard input part-way through.
+        # A small pipe, a pipe of many read blocks, and a file given as
+        # standard input part-way through.
         for n in [0, 3, 20 << 20]:
             data = random_bytes(n)
             for args in [(), ("-",)]:
@@ -194,8 +194,7 @@ class Sha256Tests(Workdir):
         for _ in range(64):
             mac.update(bytes(1 << 20))
         self.assertEqual(p.stdout, f"{mac.hexdigest()}  -\n".encode())
-        # The resident set stays far below the stream (the old spool kept 16
-        # MiB of it in memory before the temporary file).
+        # The resident set stays far below the stream, which is never held.
         code, rss = peak_rss_kib(["sha256"], stdin=bytes(24 << 20))
         self.assertEqual(code, 0)
         if not SANITIZED:
