@@ -253,6 +253,25 @@ class Sha256Tests(Workdir):
             with self.subTest(label=label, stdin=True):
                 self.assert_like_sha256sum(["-c"], stdin=content)
 
+    def test_check_random_lists_like_sha256sum(self):
+        # Lists assembled from the pieces of every line format, seeded.
+        self.make_odd_files()
+        rng = random.Random(5)
+        hex_a = hashlib.sha256(b"content 0").hexdigest().encode()
+        pieces = [hex_a, hex_a.upper(), b"0" * 64, hex_a[:63], b" ", b"  ", b" *", b"*", b"\t",
+                  b"\\", b"plain", b"with space", b"gone", b"-", b"SHA256", b"SHA256 (", b"(",
+                  b")", b" = ", b"=", b"\\n", b"\\r", b"\\\\", b"\0", b"\r", b"#", b"\n", b"x"]
+        for _ in range(150):
+            lines = [b"".join(rng.choice(pieces) for _ in range(rng.randrange(1, 6)))
+                     for _ in range(rng.randrange(1, 5))]
+            content = b"\n".join(lines) + rng.choice([b"", b"\n"])
+            opts = rng.choice([[], ["--quiet"], ["--status"], ["--warn"], ["--strict"],
+                               ["--ignore-missing"], ["--warn", "--strict"]])
+            if rng.randrange(2):
+                self.assert_like_sha256sum(["-c", *opts], stdin=content)
+            else:
+                self.assert_like_sha256sum(["-c", *opts, self.write("SUMS", content)])
+
     def test_hmac(self):
         key = random_bytes(100) + b"\n"
         key_file = self.write("key", key)
