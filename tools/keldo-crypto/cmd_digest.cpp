@@ -8,10 +8,10 @@
 #include <cstring>
 #include <optional>
 
+#include "checksum.h"
 #include "cli.h"
 #include "commands.h"
 #include "io.h"
-#include "checksum.h"
 #include "sha256.h"
 
 namespace kc {

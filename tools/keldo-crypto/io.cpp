@@ -24,7 +24,10 @@ int open_input(const std::string &name, bool *owned) {
     do {
         fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
     } while (fd < 0 && errno == EINTR);
-    if (fd < 0) fail_io(quote_file_name(name), errno);
+    if (fd < 0) {
+        int e = errno;  // before quoting, which may touch errno
+        fail_io(quote_file_name(name), e);
+    }
     *owned = true;
     return fd;
 }
