@@ -574,3 +574,31 @@ int32_t sha256_backend_select(const char *name) {
     }
     return -1;
 }
+
+// ---- Streaming HMAC -----------------------------------------------------------
+
+void hmac_sha256_init(hmac_sha256_ctx *ctx, const void *key, uint64_t key_len) {
+    hmac_sha256_key hk;
+    hmac_sha256_prepare(&hk, key, key_len);
+    memcpy(ctx->inner.state, hk.inner, sizeof hk.inner);
+    ctx->inner.count = 64;  // the ipad block is behind it
+    memcpy(ctx->outer, hk.outer, sizeof hk.outer);
+    secure_wipe(&hk, sizeof hk);
+}
+
+void hmac_sha256_update(hmac_sha256_ctx *ctx, const void *data, uint64_t len) {
+    sha256_update(&ctx->inner, data, len);
+}
+
+void hmac_sha256_final(hmac_sha256_ctx *ctx, uint8_t out[32]) {
+    uint8_t inner_digest[32];
+    sha256_final(&ctx->inner, inner_digest);
+    sha256_ctx outer;
+    memcpy(outer.state, ctx->outer, sizeof outer.state);
+    outer.count = 64;  // the opad block
+    sha256_update(&outer, inner_digest, sizeof inner_digest);
+    sha256_final(&outer, out);
+    secure_wipe(inner_digest, sizeof inner_digest);
+    secure_wipe(&outer, sizeof outer);
+    secure_wipe(ctx, sizeof *ctx);
+}

@@ -55,3 +55,17 @@ void hmac_sha256_iterate2(const hmac_sha256_key *hk, uint8_t u0[32], uint8_t t0[
 const char *sha256_backend_at(size_t i);
 const char *sha256_backend_name();
 int32_t sha256_backend_select(const char *name);
+
+// Streaming HMAC-SHA256: the keyed inner state absorbs the message as it
+// comes; the outer state waits for the inner digest. init keeps no copy of
+// the key; final leaves the context wiped.
+struct hmac_sha256_ctx {
+    sha256_ctx inner;
+    uint32_t outer[8];
+};
+
+void hmac_sha256_init(hmac_sha256_ctx *ctx, const void *key, uint64_t key_len);
+// data may be null when len is 0.
+void hmac_sha256_update(hmac_sha256_ctx *ctx, const void *data, uint64_t len);
+// Writes 32 bytes.
+void hmac_sha256_final(hmac_sha256_ctx *ctx, uint8_t out[32]);

@@ -1,8 +1,10 @@
 // HMAC-SHA256: RFC 4231, the key-length edge at one block, the null and
 // empty argument rules, and OpenSSL's HMAC() as the reference over random
-// key and message lengths.
+// key and message lengths; the streaming core through every split.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstddef>
 #include <cstring>
 #include <iterator>
 #include <string>
@@ -32,14 +34,16 @@ std::vector<uint8_t> mac(const std::vector<uint8_t> &key, const std::vector<uint
     return mac(key.data(), key.size(), msg.data(), msg.size());
 }
 
-TEST(Hmac, Rfc4231) {
-    struct Case {
-        int number;
-        std::vector<uint8_t> key;
-        std::vector<uint8_t> data;
-        const char *mac;
-    };
-    const Case cases[] = {
+struct Rfc4231Case {
+    int number;
+    std::vector<uint8_t> key;
+    std::vector<uint8_t> data;
+    const char *mac;
+};
+
+// RFC 4231 section 4 (test case 5 truncates its output and is left out).
+std::vector<Rfc4231Case> rfc4231_cases() {
+    return {
         {1, std::vector<uint8_t>(20, 0x0b), bytes_of("Hi There"),
          "b0344c61d8db38535ca8afceaf0bf12b881dc200c9833da726e9376c2e32cff7"},
         {2, bytes_of("Jefe"), bytes_of("what do ya want for nothing?"),
@@ -58,7 +62,10 @@ TEST(Hmac, Rfc4231) {
                   "HMAC algorithm."),
          "9b09ffa71b942fcb27635fbcd5b0e944bfdc63644f0713938a7f51535c3a35e2"},
     };
-    for (const Case &c : cases) {
+}
+
+TEST(Hmac, Rfc4231) {
+    for (const Rfc4231Case &c : rfc4231_cases()) {
         SCOPED_TRACE(c.number);
         EXPECT_EQ(to_hex(mac(c.key, c.data)), c.mac);
     }
@@ -164,6 +171,79 @@ TEST(Hmac, RandomLengthsMatchOpenssl) {
         SCOPED_TRACE(testing::Message() << "key " << key_len << " msg " << msg_len);
         ASSERT_EQ(to_hex(mac(key, msg)), to_hex(oracle::hmac(key, msg)));
     }
+}
+
+// The streaming core: the message in pieces cut at `cuts` (offsets, in
+// order), each piece one update call.
+std::vector<uint8_t> streamed(const std::vector<uint8_t> &key, const std::vector<uint8_t> &msg,
+                              const std::vector<size_t> &cuts) {
+    hmac_sha256_ctx ctx;
+    hmac_sha256_init(&ctx, key.data(), key.size());
+    size_t at = 0;
+    for (size_t cut : cuts) {
+        hmac_sha256_update(&ctx, msg.data() + at, cut - at);
+        at = cut;
+    }
+    hmac_sha256_update(&ctx, msg.data() + at, msg.size() - at);
+    std::vector<uint8_t> out(32);
+    hmac_sha256_final(&ctx, out.data());
+    return out;
+}
+
+TEST(HmacStreaming, Rfc4231WholeAndByteByByte) {
+    for (const Rfc4231Case &c : rfc4231_cases()) {
+        SCOPED_TRACE(c.number);
+        EXPECT_EQ(to_hex(streamed(c.key, c.data, {})), c.mac);
+        std::vector<size_t> every;
+        for (size_t i = 1; i < c.data.size(); ++i) every.push_back(i);
+        EXPECT_EQ(to_hex(streamed(c.key, c.data, every)), c.mac);
+    }
+}
+
+// Splits at the block edges of the inner hash (whose first block is the
+// ipad), where the buffered and the direct paths meet.
+TEST(HmacStreaming, SplitsAtBlockEdgesMatchOpenssl) {
+    oracle::Rng rng(12);
+    const std::vector<uint8_t> msg = rng.bytes(300);
+    for (size_t key_len : {0u, 20u, 64u, 65u, 131u}) {
+        const std::vector<uint8_t> key = rng.bytes(key_len);
+        const std::vector<uint8_t> want = oracle::hmac(key, msg);
+        for (size_t cut : {1u, 55u, 56u, 63u, 64u, 65u, 119u, 120u, 128u, 129u, 299u}) {
+            SCOPED_TRACE(testing::Message() << "key " << key_len << " cut " << cut);
+            EXPECT_EQ(streamed(key, msg, {cut}), want);
+            EXPECT_EQ(streamed(key, msg, {cut, cut, cut + 1}), want);  // an empty update too
+        }
+    }
+}
+
+TEST(HmacStreaming, RandomPiecesMatchOpenssl) {
+    oracle::Rng rng(13);
+    for (int i = 0; i < 300; ++i) {
+        const std::vector<uint8_t> key = rng.bytes(rng.below(200));
+        const std::vector<uint8_t> msg = rng.bytes(rng.below(2000));
+        std::vector<size_t> cuts;
+        for (size_t at = 0; !msg.empty();) {
+            at += rng.below(150);
+            if (at >= msg.size()) break;
+            cuts.push_back(at);
+        }
+        SCOPED_TRACE(testing::Message() << "key " << key.size() << " msg " << msg.size());
+        ASSERT_EQ(streamed(key, msg, cuts), oracle::hmac(key, msg));
+    }
+}
+
+// A null message pointer with length 0 is the empty message, and final
+// leaves no key-derived state behind in the context.
+TEST(HmacStreaming, EmptyMessageAndWipedContext) {
+    const std::vector<uint8_t> key = bytes_of("key");
+    hmac_sha256_ctx ctx;
+    hmac_sha256_init(&ctx, key.data(), key.size());
+    hmac_sha256_update(&ctx, nullptr, 0);
+    uint8_t out[32];
+    hmac_sha256_final(&ctx, out);
+    EXPECT_EQ(std::vector<uint8_t>(out, out + 32), oracle::hmac(key, {}));
+    const auto *raw = reinterpret_cast<const uint8_t *>(&ctx);
+    EXPECT_EQ(std::count(raw, raw + sizeof ctx, 0), std::ptrdiff_t(sizeof ctx));
 }
 
 }  // namespace

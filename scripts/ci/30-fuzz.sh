@@ -2,22 +2,28 @@
 # Fuzz smoke run: builds the fuzz targets with Clang, libFuzzer, ASan and
 # UBSan in their own build directory and runs each for a bounded time from
 # the committed seeds (the hashing and codec targets once more with the
-# portable backends pinned, the accelerated ones being the default). Any
-# crash, sanitizer report, leak, timeout or broken property fails the stage;
-# the input that caused it is printed so it can be added to the seeds.
-#   KELDO_FUZZ_SECONDS  time per run (default 45)
+# portable backends pinned, the accelerated ones being the default), then
+# the command-line tool's parsers for a shorter time. Any crash, sanitizer
+# report, leak, timeout or broken property fails the stage; the input that
+# caused it is printed so it can be added to the seeds. Two runs at a time:
+# about 3 x 45 + 2 x 20 = 175 s of fuzzing plus the build.
+#   KELDO_FUZZ_SECONDS  time per run of the library's targets (default 45)
+#   KELDO_FUZZ_TOOL_SECONDS  time per run of the tool's targets (default 20)
 #   KELDO_FUZZ_BUILD_DIR  build directory (default build-fuzz)
 set -euo pipefail
 top=$(cd "$(dirname "$0")/../.." && pwd)
 build=${KELDO_FUZZ_BUILD_DIR:-$top/build-fuzz}
-seconds=${KELDO_FUZZ_SECONDS:-45}
+library_seconds=${KELDO_FUZZ_SECONDS:-45}
+tool_seconds=${KELDO_FUZZ_TOOL_SECONDS:-20}
+seconds=$library_seconds
 jobs=$(nproc)
 
 "$top/scripts/bootstrap" test hardening
 CC=clang CXX=clang++ cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DKELDO_BUILD_FUZZ=ON -DKELDO_SANITIZE=address,undefined \
   -DKELDO_BUILD_TOOLS=OFF -DKELDO_BUILD_EXAMPLES=OFF -DKELDO_BUILD_BENCH=OFF >/dev/null
-cmake --build "$build" -j"$jobs" --target fuzz_base64 fuzz_jwt fuzz_hash fuzz_compare
+cmake --build "$build" -j"$jobs" --target fuzz_base64 fuzz_jwt fuzz_hash fuzz_compare \
+  fuzz_tool_checksum fuzz_tool_base64_stream fuzz_tool_stored_hash fuzz_tool_json_print
 
 work=$(mktemp -d)
 pids=()
@@ -63,8 +69,14 @@ report() {
 status=0
 # Two runs at a time on two cores; NAME:TARGET[:VAR=value].
 batches=("base64:base64 jwt:jwt" "compare:compare hash:hash"
-         "hash-portable:hash:KELDO_TEST_SHA256_BACKEND=portable base64-portable:base64:KELDO_TEST_BASE64_BACKEND=portable")
+         "hash-portable:hash:KELDO_TEST_SHA256_BACKEND=portable base64-portable:base64:KELDO_TEST_BASE64_BACKEND=portable"
+         "tool_checksum:tool_checksum tool_base64_stream:tool_base64_stream"
+         "tool_stored_hash:tool_stored_hash tool_json_print:tool_json_print")
 for batch in "${batches[@]}"; do
+  case $batch in
+    tool_*) seconds=$tool_seconds ;;
+    *) seconds=$library_seconds ;;
+  esac
   pids=()
   names=()
   for entry in $batch; do

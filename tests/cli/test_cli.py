@@ -25,23 +25,44 @@ import jwt  # PyJWT, Debian's python3-jwt
 
 TOOL = None
 WORK = None
+SANITIZED = False  # the tool runs under sanitizers, whose memory dwarfs its own
 SECRET = "cli-test-secret-0123456789abcdef!"
 RNG = random.Random(20240611)
 
 
-def run(*args, stdin=b"", env=None, stdin_file=None, timeout=60):
+def run(*args, stdin=b"", env=None, stdin_file=None, timeout=60, cwd=None):
     """Runs the tool; returns (exit code, stdout bytes, stderr text)."""
     full_env = dict(os.environ)
     full_env.pop("KELDO_JWT_SECRET", None)
     full_env.update(env or {})
     p = subprocess.run([TOOL, *args], input=None if stdin_file else stdin,
                        stdin=stdin_file, capture_output=True, env=full_env,
-                       timeout=timeout)
+                       timeout=timeout, cwd=cwd)
     return p.returncode, p.stdout, p.stderr.decode("utf-8", "replace")
 
 
-def coreutils(*args, stdin=b""):
-    return subprocess.run(list(args), input=stdin, capture_output=True)
+def coreutils(*args, stdin=b"", cwd=None):
+    return subprocess.run(list(args), input=stdin, capture_output=True, cwd=cwd)
+
+
+def peak_rss_kib(args, stdin=b"", env=None):
+    """Runs the tool under GNU time; returns (exit code, peak resident set
+    in KiB)."""
+    full_env = dict(os.environ)
+    full_env.pop("KELDO_JWT_SECRET", None)
+    full_env.update(env or {})
+    with tempfile.NamedTemporaryFile(dir=WORK) as report:
+        p = subprocess.run(["/usr/bin/time", "-q", "-o", report.name, "-f", "%M", TOOL, *args],
+                           input=stdin, capture_output=True, env=full_env, timeout=120)
+        return p.returncode, int(read_file(report.name).split()[-1])
+
+
+def under_file_size_limit(shell_pipeline, kib=20480):
+    """Runs a shell pipeline with `ulimit -f`, so a temporary copy of the
+    stream larger than the limit kills the tool with SIGXFSZ."""
+    return subprocess.run(["/bin/sh", "-c", f"ulimit -f {kib}; {shell_pipeline}"],
+                          capture_output=True, timeout=120,
+                          env=dict(os.environ, TOOL=TOOL))
 
 
 def read_file(path):
@@ -87,8 +108,8 @@ class Sha256Tests(Workdir):
         self.assertEqual(out, coreutils("sha256sum", "--tag", *names).stdout)
 
     def test_standard_input(self):
-        # A small pipe, a pipe too large for the in-memory spool, and a file
-        # given as standard input part-way through.
+        # A small pipe, a pipe of many read blocks, and a file given as
+        # standard input part-way through.
         for n in [0, 3, 20 << 20]:
             data = random_bytes(n)
             for args in [(), ("-",)]:
@@ -137,6 +158,120 @@ class Sha256Tests(Workdir):
         code, out, _ = run("sha256", "-c", stdin=read_file(listing))
         self.assertEqual(code, 1)
 
+    # Names sha256sum writes escaped (backslash, LF, CR) or quotes in its
+    # messages (blank, tab, apostrophe).
+    ODD_NAMES = [b"plain", b"with space", b"back\\slash", b"new\nline", b"cr\rname",
+                 b"both\r\n", b"tab\tname", b"it's"]
+
+    def make_odd_files(self):
+        for i, name in enumerate(self.ODD_NAMES):
+            self.write(name.decode("utf-8", "surrogateescape"), b"content %d" % i)
+        return [n.decode("utf-8", "surrogateescape") for n in self.ODD_NAMES]
+
+    def assert_like_sha256sum(self, args, stdin=b"", io_error=False):
+        """stdout, the number of stderr lines and the exit status of the tool
+        and of sha256sum, both run in the work directory. io_error: a FILE
+        could not be read, which is the tool's exit 3 (sha256sum's 1)."""
+        want = coreutils("sha256sum", *args, stdin=stdin, cwd=self.dir)
+        code, out, err = run("sha256", *args, stdin=stdin, cwd=self.dir)
+        self.assertEqual(out, want.stdout, (args, stdin))
+        self.assertEqual(err.count("\n"), want.stderr.count(b"\n"),
+                         (args, stdin, err, want.stderr))
+        self.assertEqual(code, 3 if io_error else want.returncode, (args, stdin, err))
+        return err
+
+    def test_stream_in_constant_memory_without_temporary_file(self):
+        # 64 MiB through a pipe under a 20 MiB file-size limit: a temporary
+        # copy of the stream would die of SIGXFSZ.
+        p = under_file_size_limit('head -c 64M /dev/zero | "$TOOL" sha256')
+        self.assertEqual(p.returncode, 0, p.stderr)
+        want = coreutils("/bin/sh", "-c", "head -c 64M /dev/zero | sha256sum").stdout
+        self.assertEqual(p.stdout, want)
+        key = self.write("key", b"stream key")
+        p = under_file_size_limit(f'head -c 64M /dev/zero | "$TOOL" hmac --key-file {key}')
+        self.assertEqual(p.returncode, 0, p.stderr)
+        mac = hmac.new(b"stream key", digestmod="sha256")
+        for _ in range(64):
+            mac.update(bytes(1 << 20))
+        self.assertEqual(p.stdout, f"{mac.hexdigest()}  -\n".encode())
+        # The resident set stays far below the stream, which is never held.
+        code, rss = peak_rss_kib(["sha256"], stdin=bytes(24 << 20))
+        self.assertEqual(code, 0)
+        if not SANITIZED:
+            self.assertLess(rss, 8 * 1024)
+
+    def test_names_escaped_like_sha256sum(self):
+        names = self.make_odd_files()
+        for opts in [(), ("--tag",), ("-b",)]:
+            self.assert_like_sha256sum([*opts, *names])
+        # A missing name with a line feed or blank is one quoted error line.
+        err = self.assert_like_sha256sum(["missing\nname", "missing name", "plain"],
+                                         io_error=True)
+        self.assertIn("keldo-crypto: 'missing'$'\\n''name': No such file or directory\n", err)
+        self.assertIn("keldo-crypto: 'missing name': No such file or directory\n", err)
+
+    def test_check_like_sha256sum(self):
+        names = self.make_odd_files()
+        good = coreutils("sha256sum", *names, cwd=self.dir).stdout
+        tagged = coreutils("sha256sum", "--tag", *names, cwd=self.dir).stdout
+        hex_a = hashlib.sha256(b"content 0").hexdigest().encode()
+        bad = b"0" * 64
+        lists = {
+            "good": good,
+            "tagged": tagged,
+            "crlf": good.replace(b"\n", b"\r\n"),
+            "upper": good.upper().replace(b"PLAIN", b"plain"),
+            "no final newline": good.rstrip(b"\n"),
+            "comments and blanks": b"# comment\n\n  \t\n" + good,
+            "mismatch": good + bad + b"  plain\n",
+            "missing": good + bad + b"  gone\n" + hex_a + b"  gone too\n",
+            "all missing": bad + b"  gone\n",
+            "only mismatched": bad + b"  plain\n",
+            "misformatted": good + b"not a line\n" + hex_a[:63] + b"  plain\n" + b"x" * 70 + b"\n",
+            "nothing good": b"junk\nmore junk\n",
+            "reversed": hex_a + b" plain\n",
+            "reversed after standard": hex_a + b"  plain\n" + hex_a + b" plain\n",
+            "bsd spacing": b"SHA256(plain)=" + hex_a + b"\n" + b"SHA256 (plain) \t= " + hex_a + b"\n",
+            "bsd bad": b"SHA256 (plain = " + hex_a + b"\nSHA256 (plain) = " + hex_a[:60] + b"\n",
+            "nul in name": hex_a + b"  plain\0junk\n" + hex_a + b"  \0plain\n",
+            "nul escaped": b"\\" + hex_a + b"  pla\0in\n",
+            "nul in digest": hex_a[:10] + b"\0" + hex_a[11:] + b"  plain\n",
+            "bad escapes": b"\\" + hex_a + b"  pl\\ain\n\\" + hex_a + b"  plain\\\n",
+            "missing newline name": b"\\" + bad + b"  gone\\nname\n" + hex_a + b"  plain\n",
+            "dash": hex_a + b"  -\n",
+        }
+        options = [(), ("--quiet",), ("--status",), ("--warn",), ("--strict",),
+                   ("--ignore-missing",), ("--quiet", "--status"), ("--status", "--quiet"),
+                   ("--warn", "--status"), ("--status", "--warn"), ("--quiet", "--warn"),
+                   ("--ignore-missing", "--status"), ("--strict", "--warn")]
+        for label, content in lists.items():
+            path = self.write("SUMS", content)
+            for opts in options:
+                with self.subTest(label=label, opts=opts):
+                    self.assert_like_sha256sum(["-c", *opts, path])
+            # From standard input, where "-" names no file.
+            with self.subTest(label=label, stdin=True):
+                self.assert_like_sha256sum(["-c"], stdin=content)
+
+    def test_check_random_lists_like_sha256sum(self):
+        # Lists assembled from the pieces of every line format, seeded.
+        self.make_odd_files()
+        rng = random.Random(5)
+        hex_a = hashlib.sha256(b"content 0").hexdigest().encode()
+        pieces = [hex_a, hex_a.upper(), b"0" * 64, hex_a[:63], b" ", b"  ", b" *", b"*", b"\t",
+                  b"\\", b"plain", b"with space", b"gone", b"-", b"SHA256", b"SHA256 (", b"(",
+                  b")", b" = ", b"=", b"\\n", b"\\r", b"\\\\", b"\0", b"\r", b"#", b"\n", b"x"]
+        for _ in range(150):
+            lines = [b"".join(rng.choice(pieces) for _ in range(rng.randrange(1, 6)))
+                     for _ in range(rng.randrange(1, 5))]
+            content = b"\n".join(lines) + rng.choice([b"", b"\n"])
+            opts = rng.choice([[], ["--quiet"], ["--status"], ["--warn"], ["--strict"],
+                               ["--ignore-missing"], ["--warn", "--strict"]])
+            if rng.randrange(2):
+                self.assert_like_sha256sum(["-c", *opts], stdin=content)
+            else:
+                self.assert_like_sha256sum(["-c", *opts, self.write("SUMS", content)])
+
     def test_hmac(self):
         key = random_bytes(100) + b"\n"
         key_file = self.write("key", key)
@@ -171,9 +306,12 @@ class Base64Tests(Workdir):
                 text = coreutils("base64", "-w", wrap, stdin=data).stdout
                 code, out, _ = run("base64", "-d", stdin=text)
                 self.assertEqual((code, out), (0, data), (n, wrap))
-            # Line breaks of another system.
-            code, out, _ = run("base64", "-d", stdin=text.replace(b"\n", b"\r\n"))
-            self.assertEqual((code, out), (0, data), n)
+            # Line breaks of another system: refused as coreutils refuses
+            # them, after the same bytes.
+            crlf = text.replace(b"\n", b"\r\n")
+            want = coreutils("base64", "-d", stdin=crlf)
+            code, out, _ = run("base64", "-d", stdin=crlf)
+            self.assertEqual((code, out), (want.returncode, want.stdout), n)
 
     def test_round_trips_both_alphabets(self):
         for n in self.SIZES:
@@ -190,13 +328,51 @@ class Base64Tests(Workdir):
         code, out, _ = run("base64url", "-w", "0", stdin=data)
         self.assertEqual(out, base64.urlsafe_b64encode(data).rstrip(b"="))
 
-    def test_invalid_input(self):
-        for text in [b"Y!Q=", b"YQ=\x00=", b"A", b"YQ===", b"YWJj-A"]:
-            code, _, err = run("base64", "-d", stdin=text)
-            self.assertEqual(code, 1, text)
-            self.assertIn("invalid input", err)
-        code, out, _ = run("base64", "-d", "-i", stdin=b"Y!Q\t=*=")
-        self.assertEqual((code, out), (0, b"a"))
+    # Texts on each side of coreutils' rules: '=' inside the text, missing
+    # or short padding, partial groups, CR, garbage, padded groups in a row.
+    DECODE_CASES = [b"", b"\n", b"QUJD", b"QUJD=QUJD", b"QQ", b"QUJ", b"QQ=", b"QQ==", b"QUI=",
+                    b"QQ==QUJD", b"QUI=QUJD\n", b"QQ=A", b"Q===", b"Q", b"QUJDQ", b"QR==",
+                    b"QU\nJD\n", b"QUJD\r\n", b"QUJDQU!D", b"Y!Q=", b"YQ=\x00=", b"YQ===",
+                    b"YWJj-A", b"YWJj_A==", b" QUJD", b"QUJD \n", b"QQ==\n\nQ", b"====",
+                    b"QUJD\n=", b"\x00QUJD", b"QUJD" * 1000 + b"Q!", b"QUJD" * 3000 + b"QQ"]
+
+    def test_decode_matches_coreutils(self):
+        rng = random.Random(7)
+        mutants = []
+        for _ in range(150):
+            text = bytearray(base64.encodebytes(random_bytes(rng.randrange(0, 40))))
+            for _ in range(rng.randrange(1, 3)):
+                pos = rng.randrange(0, len(text) + 1)
+                text[pos:pos] = bytes([rng.choice(b"=\n\r !A-_+/\x00")])
+            mutants.append(bytes(text))
+        for text in self.DECODE_CASES + mutants:
+            for opts in [("-d",), ("-d", "-i")]:
+                want = coreutils("base64", *opts, stdin=text)
+                code, out, err = run("base64", *opts, stdin=text)
+                self.assertEqual((code, out), (want.returncode, want.stdout), (text, opts))
+                self.assertEqual(err.count("\n"), want.stderr.count(b"\n"), (text, opts))
+                if code != 0:
+                    self.assertEqual(err, "keldo-crypto: base64: invalid input\n")
+
+    def test_base64url_decode_rules(self):
+        # Accepted: the URL-safe alphabet, with or without correct padding,
+        # LF anywhere; Python's urlsafe decoder is the oracle for the bytes.
+        for n in range(0, 12):
+            data = random_bytes(n)
+            padded = base64.urlsafe_b64encode(data)
+            for text in [padded, padded.rstrip(b"="), padded[:2] + b"\n" + padded[2:] + b"\n"]:
+                code, out, _ = run("base64url", "-d", stdin=text)
+                self.assertEqual((code, out), (0, data), text)
+        # Refused: the standard alphabet's '+' and '/', wrong padding, a
+        # lone final character, an '=' inside a group, CR; the bytes before
+        # the fault are written.
+        for text, before in [(b"-_-_+A==", b"\xfb\xff\xbf"), (b"AB/C", b"\0"), (b"QQ=", b"A"),
+                             (b"QUJDQ", b"ABC"), (b"QU=D", b"A"), (b"QUJD\r\n", b"ABC")]:
+            code, out, err = run("base64url", "-d", stdin=text)
+            self.assertEqual((code, out, err), (1, before, "keldo-crypto: base64url: invalid input\n"),
+                             text)
+        code, out, _ = run("base64url", "-d", "-i", stdin=b"QU+J/D\r\n")
+        self.assertEqual((code, out), (0, b"ABC"))
 
 
 def phc_decode(field):
@@ -237,7 +413,7 @@ class PasswordTests(Workdir):
         salt = random_bytes(8)
         phc = "$pbkdf2-sha256$i=1100$%s$%s" % (
             base64.b64encode(salt).decode().rstrip("="),
-            base64.b64encode(hashlib.pbkdf2_hmac("sha256", b"s3cret", salt, 1100, 20))
+            base64.b64encode(hashlib.pbkdf2_hmac("sha256", b"s3cret", salt, 1100))
             .decode().rstrip("="))
         hash_file = self.write("stored", django.encode() + b"\n")
         for where in [[stored], [django], [phc], ["--hash-file", hash_file]]:
@@ -254,6 +430,62 @@ class PasswordTests(Workdir):
             code, _, err = run("password", "verify", stored, stdin=b"pw\n")
             self.assertEqual(code, 1, stored)
             self.assertTrue(err.startswith("keldo-crypto: password verify: "), err)
+
+    def test_stored_key_must_be_32_bytes(self):
+        salt = b"\0\0\0"
+        # A one-byte key matches one wrong password in 256: find one.
+        wrong = next(p for p in (b"guess %d" % i for i in range(100000))
+                     if hashlib.pbkdf2_hmac("sha256", p, salt, 1, 1) == b"\0")
+        code, out, err = run("password", "verify", "$pbkdf2-sha256$i=1$AAAA$AA", stdin=wrong + b"\n")
+        self.assertEqual((code, out), (1, b""))
+        self.assertIn("not 32 bytes", err)
+        # The right password under keys of other lengths, from hashlib.
+        for n in [1, 20, 31, 33, 64, 700]:
+            key = hashlib.pbkdf2_hmac("sha256", b"pw", salt, 2, n)
+            stored = "$pbkdf2-sha256$i=2$AAAA$" + base64.b64encode(key).decode().rstrip("=")
+            code, out, err = run("password", "verify", stored, stdin=b"pw\n")
+            self.assertEqual((code, out), (1, b""), n)
+            self.assertEqual(err, "keldo-crypto: password verify: hash of the $pbkdf2-sha256$ "
+                                  "string is not 32 bytes\n", n)
+        key = hashlib.pbkdf2_hmac("sha256", b"pw", salt, 2)
+        stored = "$pbkdf2-sha256$i=2$AAAA$" + base64.b64encode(key).decode().rstrip("=")
+        self.assertEqual(run("password", "verify", stored, stdin=b"pw\n")[:2], (0, b"OK\n"))
+
+    def test_no_core_dump_while_a_password_is_held(self):
+        # Interrupted by SIGQUIT at the second prompt, with core dumps
+        # allowed by the parent: the limit is 0 and no dump is made.
+        import resource
+        import signal
+
+        def allow_cores():
+            soft, hard = resource.getrlimit(resource.RLIMIT_CORE)
+            resource.setrlimit(resource.RLIMIT_CORE, (hard, hard))
+
+        master, slave = pty.openpty()
+        p = subprocess.Popen([TOOL, "password", "hash", "--iterations", "1000"], stdin=slave,
+                             stdout=subprocess.DEVNULL, stderr=slave, preexec_fn=allow_cores,
+                             cwd=self.dir)
+        os.close(slave)
+        seen = b""
+        deadline = time.time() + 20
+        while b"Retype password: " not in seen:
+            if b"Password: " in seen and b"|" not in seen:
+                os.write(master, b"first secret\n")
+                seen += b"|"
+            r, _, _ = select.select([master], [], [], max(0.0, deadline - time.time()))
+            self.assertTrue(r, "no prompt: %r" % seen)
+            seen += os.read(master, 1024)
+        with open(f"/proc/{p.pid}/limits") as f:
+            core = next(line for line in f if line.startswith("Max core file size"))
+        self.assertEqual(core.split()[4:6], ["0", "0"], core)
+        os.kill(p.pid, signal.SIGQUIT)
+        _, status = os.waitpid(p.pid, 0)
+        p.returncode = 0  # reaped above
+        os.close(master)
+        self.assertTrue(os.WIFSIGNALED(status))
+        self.assertEqual(os.WTERMSIG(status), signal.SIGQUIT)
+        self.assertFalse(os.WCOREDUMP(status))
+        self.assertEqual(os.listdir(self.dir), [])
 
     def test_terminal_prompts_without_echo(self):
         def converse(answers):
@@ -343,6 +575,92 @@ class JwtTests(Workdir):
             code, out, err = self.verify(token, env)
             self.assertEqual((code, out, err), (1, b"", f"keldo-crypto: {message}\n"))
 
+    def test_secret_file_loses_exactly_one_line_feed(self):
+        # The file's bytes minus one final LF are the key PyJWT is given.
+        for content, key in [(b"s3cret\r\n", b"s3cret\r"), (b"s3cret\r", b"s3cret\r"),
+                             (b"s3cret\n\n", b"s3cret\n"), (b"s3cret", b"s3cret"),
+                             (b" s3cret \t\n", b" s3cret \t")]:
+            path = self.write("secret", content)
+            code, out, err = run("jwt", "mint", "--sub", "s", "--email", "e", "--secret-file", path)
+            self.assertEqual(code, 0, err)
+            jwt.decode(out.decode().strip(), key, algorithms=["HS256"], issuer="keldo")
+            code, _, err = run("jwt", "verify", "--secret-env", "K", out.decode().strip(),
+                               env={"K": key.decode()})
+            self.assertEqual(code, 0, (content, err))
+
+    def test_verify_takes_the_token_exactly(self):
+        now = int(time.time())
+        token = jwt.encode({"sub": "s", "email": "e", "iss": "keldo", "exp": now + 300},
+                           SECRET, algorithm="HS256")
+        self.assertEqual(run("jwt", "verify", token, env=self.ENV)[0], 0)
+        self.assertEqual(run("jwt", "verify", stdin=token.encode() + b"\n", env=self.ENV)[0], 0)
+        self.assertEqual(run("jwt", "verify", stdin=token.encode(), env=self.ENV)[0], 0)
+        # Blanks the tool used to trim reach the library, which signs the
+        # header as given and ends a signature only at LF, CR or space.
+        for spelled in [" " + token, "\t" + token, "\r\n" + token, token + "\t"]:
+            code, _, err = run("jwt", "verify", spelled, env=self.ENV)
+            self.assertEqual(code, 1, repr(spelled))
+            self.assertTrue(err.startswith("keldo-crypto: jwt_verify: "), err)
+        for text in [b" " + token.encode() + b"\n", token.encode() + b"\t\n"]:
+            code, _, _ = run("jwt", "verify", "-", stdin=text, env=self.ENV)
+            self.assertEqual(code, 1, text)
+
+    def test_mint_refuses_what_verify_would_refuse(self):
+        for sub, email, ok in [("s" * 63, "e" * 127, True), ("s" * 64, "e", False),
+                               ("s", "e" * 128, False), ("é" * 32, "e", False)]:
+            code, out, err = run("jwt", "mint", "--sub", sub, "--email", email, env=self.ENV)
+            if ok:
+                self.assertEqual(code, 0, err)
+                code, claims, err = self.verify(out.decode().strip())
+                self.assertEqual(code, 0, err)
+                self.assertEqual(json.loads(claims)["sub"], sub)
+            else:
+                self.assertEqual((code, out), (2, b""), (len(sub), len(email)))
+                self.assertRegex(err, r"^keldo-crypto: jwt mint: --(sub|email) is \d+ bytes; "
+                                      r"it must be under (64|128)")
+
+    @staticmethod
+    def hostile_token(payload_json, header=b'{"alg":"HS256"}'):
+        def seg(b):
+            return base64.urlsafe_b64encode(b).rstrip(b"=").decode()
+        return f"{seg(header)}.{seg(payload_json)}.c2ln"
+
+    def test_decode_is_bounded(self):
+        # 32 levels print; 33 are refused, as a header or as a payload.
+        code, out, err = run("jwt", "decode", self.hostile_token(b"[" * 32 + b"]" * 32))
+        self.assertEqual(code, 0, err)
+        self.assertEqual(json.loads(out.decode()[out.decode().index("\n}") + 2:]),
+                         json.loads("[" * 32 + "]" * 32))
+        deep = b"[" * 33 + b"]" * 33
+        for token, what in [(self.hostile_token(deep), "payload"),
+                            (self.hostile_token(b"{}", header=deep), "header")]:
+            code, out, err = run("jwt", "decode", token)
+            self.assertEqual((code, out), (1, b""))
+            self.assertEqual(err, f"keldo-crypto: jwt decode: the {what} nests arrays and "
+                                  f"objects more than 32 deep\n")
+        # The segment limit of verification: 2047 characters.
+        self.assertEqual(run("jwt", "decode", self.hostile_token(b'"' + b"x" * 1533 + b'"'))[0], 0)
+        code, _, err = run("jwt", "decode", self.hostile_token(b'"' + b"x" * 1534 + b'"'))
+        self.assertEqual(code, 1)
+        self.assertIn("payload segment is longer than 2047 characters", err)
+        # The 53 kB token of nested arrays that printed 800 MB, and a 1 MiB
+        # one: refused at once, in little memory, never as an I/O error.
+        for size in [53 << 10, 1 << 20]:
+            nested = self.hostile_token(b"[" * (size * 3 // 8) + b"]" * (size * 3 // 8))
+            head, payload, sig = nested.split(".")
+            token = ".".join([head, payload[:size - len(head) - len(sig) - 2], sig])
+            self.assertEqual(len(token), size)
+            # As an argument where the system allows one that long.
+            where = [token] if size < (128 << 10) else ["-"]
+            code, _, err = run("jwt", "decode", *where, stdin=token.encode())
+            self.assertEqual(code, 1)
+            self.assertEqual(err, "keldo-crypto: jwt decode: the payload segment is longer "
+                                  "than 2047 characters\n")
+            code, rss = peak_rss_kib(["jwt", "decode", "-"], stdin=token.encode())
+            self.assertEqual(code, 1, size)
+            if not SANITIZED:
+                self.assertLess(rss, 8 * 1024, size)
+
     def test_decode_says_nothing_was_verified(self):
         code, token, _ = run("jwt", "mint", "--sub", "x", "--email", "y", env=self.ENV)
         code, out, err = run("jwt", "decode", stdin=token)
@@ -428,12 +746,14 @@ class CommandLineTests(Workdir):
 
 
 def main():
-    global TOOL, WORK
+    global TOOL, WORK, SANITIZED
     parser = argparse.ArgumentParser()
     parser.add_argument("--tool", required=True)
     parser.add_argument("--work", required=True)
+    parser.add_argument("--sanitized", action="store_true")
     opts, rest = parser.parse_known_args()
     TOOL, WORK = os.path.abspath(opts.tool), opts.work
+    SANITIZED = opts.sanitized
     os.makedirs(WORK, exist_ok=True)
     unittest.main(argv=[sys.argv[0], *rest], verbosity=1)
 

@@ -127,8 +127,55 @@ def compare_seeds():
     return seeds
 
 
+# ---- The command-line tool's parsers -----------------------------------
+
+def tool_checksum_seeds():
+    hex_a = hashlib.sha256(b"a").hexdigest().encode()
+    lines = [hex_a + b"  file", hex_a + b" *file", hex_a + b" file", b"  \t" + hex_a + b"  x",
+             b"\\" + hex_a + b"  new\\nline\\\\back\\rcr", b"SHA256 (file) = " + hex_a,
+             b"SHA256(f(o)o)=" + hex_a.upper(), b"\\SHA256 (a\\nb) = " + hex_a,
+             hex_a + b"  nul\0after", hex_a[:63] + b"  short", hex_a + b"  -", b"# comment",
+             b"with space", b"it's", b"a:b", b"\xc3\xa9\xff\x01", b"#lead ~tilde"]
+    seeds = []
+    for flags in (0, 1, 2, 4, 8):
+        seeds += [bytes([flags]) + line for line in lines]
+    return seeds
+
+
+def tool_base64_stream_seeds():
+    texts = [b"", b"QUJD", b"QUJD=QUJD", b"QQ", b"QUJ", b"QQ=", b"QQ==QUJD", b"QU\nJD\n",
+             b"QUJD\r\n", b"QUJDQU!D", b"-_-_", b"+/+/", b"QR==", b"Q", b"====",
+             base64.encodebytes(bytes(range(100)))]
+    seeds = []
+    for flags in range(4):
+        seeds += [bytes([flags, 7]) + t for t in texts]
+    return seeds
+
+
+def tool_stored_hash_seeds():
+    key = hashlib.pbkdf2_hmac("sha256", b"pw", b"salt", 1000)
+    b64 = base64.b64encode
+    return [b"$pbkdf2-sha256$i=1000$" + b64(b"salt").rstrip(b"=") + b"$" + b64(key).rstrip(b"="),
+            b"$pbkdf2-sha256$i=1$AAAA$AA", b"$pbkdf2-sha256$i=0100$AAAA$" + b64(key).rstrip(b"="),
+            b"pbkdf2_sha256$870000$seasalt$" + b64(key),
+            b"pbkdf2_sha256$870000$seasalt$" + b64(key).rstrip(b"="),
+            b"pbkdf2_sha256$100000001$s$" + b64(key), b"md5$abc", b"$pbkdf2-sha256$i=10$A!AA$AAAA",
+            b"$pbkdf2-sha256$i=10$AAAA$AAAA$extra"]
+
+
+def tool_json_print_seeds():
+    return [b'{"alg":"HS256","typ":"JWT"}',
+            claims(), b"[" * 32 + b"]" * 32, b"[" * 33 + b"]" * 33,
+            b'{"a":[{"b":{"c":[1,2.5e300,-0,"x\\u0000\\"\\/"]}}]}', b"12345678901234567890123",
+            b'"\\ud83d\\ude00"', b"[1,]", b"{} {}", b"\xff", b"", b'{"k":' * 20 + b"1" + b"}" * 20]
+
+
 if __name__ == "__main__":
     write("base64", base64_seeds())
     write("jwt", jwt_seeds())
     write("hash", hash_seeds())
     write("compare", compare_seeds())
+    write("tool_checksum", tool_checksum_seeds())
+    write("tool_base64_stream", tool_base64_stream_seeds())
+    write("tool_stored_hash", tool_stored_hash_seeds())
+    write("tool_json_print", tool_json_print_seeds())

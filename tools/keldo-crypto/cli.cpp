@@ -3,7 +3,11 @@
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
+#include <clocale>
 #include <cstring>
+#include <langinfo.h>
+
+#include "checksum.h"
 
 namespace kc {
 
@@ -30,6 +34,26 @@ std::string errno_text(std::string_view name, int err) {
     text += ": ";
     text += std::strerror(err);
     return text;
+}
+
+namespace {
+
+// Whether the user's locale prints UTF-8; the tool itself runs in "C".
+bool user_locale_is_utf8() {
+    static const bool utf8 = [] {
+        bool yes = false;
+        if (std::setlocale(LC_CTYPE, "") != nullptr)
+            yes = std::strcmp(nl_langinfo(CODESET), "UTF-8") == 0;
+        std::setlocale(LC_CTYPE, "C");
+        return yes;
+    }();
+    return utf8;
+}
+
+}  // namespace
+
+std::string quote_file_name(std::string_view name) {
+    return quote_name(name, user_locale_is_utf8());
 }
 
 bool ParsedArgs::has(std::string_view name) const { return value(name) != nullptr; }

@@ -33,6 +33,11 @@ struct Failure {
 [[noreturn]] void usage_error(std::string_view cmd, std::string_view message);
 // One line on standard error, for problems that do not end the program.
 void warn(std::string_view message);
+// A file name as it appears in messages: quoted as coreutils quotes it when
+// it holds blanks, shell specials or control characters, so every message
+// stays one line.
+std::string quote_file_name(std::string_view name);
+
 // "name: strerror(err)" for an error of the given file.
 std::string errno_text(std::string_view name, int err);
 

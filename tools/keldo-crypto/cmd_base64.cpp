@@ -1,11 +1,12 @@
 // base64 and base64url: streaming encode and decode in the manner of
-// coreutils base64, one library call per block.
+// coreutils base64; encoding is one library call per block.
 #include <string>
 #include <vector>
 
 #include "cli.h"
 #include "commands.h"
 #include "io.h"
+#include "base64_stream.h"
 #include "keldo_crypto.h"
 
 namespace kc {
@@ -15,15 +16,19 @@ namespace {
 // Input is read in blocks of whole 3-byte groups, so only the last block
 // can end in a partial group (and, in the standard alphabet, padding).
 constexpr size_t kEncodeBlock = 3 * 65536;
-constexpr size_t kDecodeBlock = 4 * 65536;
 
 const char kBase64Help[] =
     "Usage: keldo-crypto base64 [OPTION]... [FILE]\n"
     "Base64-encode or decode FILE, or standard input when FILE is - or absent,\n"
     "to standard output. The output is that of coreutils base64.\n"
     "\n"
-    "  -d, --decode          decode; line breaks (LF, CR) in the input are ignored\n"
-    "  -i, --ignore-garbage  when decoding, drop characters outside the alphabet\n"
+    "  -d, --decode          decode, as coreutils base64 -d does: LF is skipped\n"
+    "                        anywhere; the text is groups of four characters, each\n"
+    "                        xxxx, xxx= or xx== (padded groups may follow each\n"
+    "                        other); any other byte (CR included), an '=' elsewhere\n"
+    "                        or a partial final group is refused, after writing\n"
+    "                        the bytes decoded before it\n"
+    "  -i, --ignore-garbage  when decoding, drop bytes outside the alphabet and '='\n"
     "  -w, --wrap=COLS       wrap encoded lines after COLS characters (default 76);\n"
     "                        0 disables wrapping (and the final newline)\n"
     "  -h, --help            show this help\n"
@@ -34,11 +39,13 @@ const char kBase64Help[] =
 const char kBase64UrlHelp[] =
     "Usage: keldo-crypto base64url [OPTION]... [FILE]\n"
     "As base64, in the URL-safe alphabet of RFC 4648 section 5 ('-' and '_' for\n"
-    "'+' and '/') and without '=' padding, as JWTs use it. Decoding also accepts\n"
-    "the standard alphabet and padding.\n"
+    "'+' and '/') and without '=' padding, as JWTs use it. Decoding follows the\n"
+    "rules of base64 -d in this alphabet only ('+' and '/' are refused), with\n"
+    "padding optional: a final group of two or three characters stands alone.\n"
     "\n"
-    "  -d, --decode          decode; line breaks (LF, CR) in the input are ignored\n"
-    "  -i, --ignore-garbage  when decoding, drop characters outside the alphabet\n"
+    "  -d, --decode          decode; LF is skipped anywhere, any other byte outside\n"
+    "                        the alphabet is refused (after the bytes before it)\n"
+    "  -i, --ignore-garbage  when decoding, drop bytes outside the alphabet and '='\n"
     "  -w, --wrap=COLS       wrap encoded lines after COLS characters (default 76);\n"
     "                        0 disables wrapping (and the final newline)\n"
     "  -h, --help            show this help\n"
@@ -82,72 +89,22 @@ void encode(const Codec &c, Stream &in, uint64_t wrap) {
     if (wrap != 0 && column != 0) out("\n");
 }
 
-bool in_alphabet(char ch, bool url) {
-    if ((ch >= 'A' && ch <= 'Z') || (ch >= 'a' && ch <= 'z') || (ch >= '0' && ch <= '9') ||
-        ch == '+' || ch == '/')
-        return true;
-    return url && (ch == '-' || ch == '_');
-}
-
-[[noreturn]] void invalid_input(const Codec &c) {
-    fail(kCheckFailed, std::string(c.cmd) + ": invalid input");
-}
-
-class Decoder {
-public:
-    explicit Decoder(const Codec &c) : c_(c), bytes_(kDecodeBlock / 4 * 3 + 3) {}
-
-    void feed(char ch, bool ignore_garbage) {
-        if (ch == '\n' || ch == '\r') return;
-        if (ch == '=') {
-            // A group carries at most two pad characters.
-            if (pads_ == 2) invalid_input(c_);
-            pending_.push_back(ch);
-            ++pads_;
-            return;
-        }
-        if (!in_alphabet(ch, c_.url)) {
-            if (ignore_garbage) return;
-            invalid_input(c_);
-        }
-        // Padding ends one encoded text; another may follow it directly.
-        if (pads_ != 0) {
-            flush();
-            pads_ = 0;
-        }
-        pending_.push_back(ch);
-        if (pending_.size() == kDecodeBlock) flush();
-    }
-
-    // Decodes everything held; the text may end in a partial group.
-    void flush() {
-        if (pending_.empty()) return;
-        uint64_t n = 0;
-        int32_t rc = c_.url ? keldo_crypto_base64url_decode(pending_.c_str(), bytes_.data(),
-                                                            bytes_.size(), &n)
-                            : keldo_crypto_base64_decode(pending_.c_str(), bytes_.data(),
-                                                         bytes_.size(), &n);
-        if (rc != 0) invalid_input(c_);
-        out(bytes_.data(), size_t(n));
-        pending_.clear();
-    }
-
-private:
-    const Codec &c_;
-    std::string pending_;
-    std::vector<uint8_t> bytes_;
-    int pads_ = 0;
-};
-
+// Writes what was decoded before a fault, then refuses, as coreutils does.
 void decode(const Codec &c, Stream &in, bool ignore_garbage) {
-    Decoder dec(c);
+    Base64StreamDecoder dec(c.url, ignore_garbage);
     std::vector<char> block(65536);
+    std::string bytes;
+    bytes.reserve(block.size() / 4 * 3 + 3);
+    bool ok = true;
     for (;;) {
         size_t n = in.read_full(block.data(), block.size());
-        for (size_t i = 0; i < n; ++i) dec.feed(block[i], ignore_garbage);
+        ok = dec.feed(block.data(), n, bytes);
+        if (ok && n < block.size()) ok = dec.finish(bytes);
+        out(bytes);
+        bytes.clear();
+        if (!ok) fail(kCheckFailed, std::string(c.cmd) + ": invalid input");
         if (n < block.size()) break;
     }
-    dec.flush();
 }
 
 int run(const Codec &c, const char *help, int argc, char **argv, int first) {

@@ -8,10 +8,11 @@
 #include <cstring>
 #include <optional>
 
+#include "checksum.h"
 #include "cli.h"
 #include "commands.h"
 #include "io.h"
-#include "keldo_crypto.h"
+#include "sha256.h"
 
 namespace kc {
 
@@ -26,7 +27,8 @@ constexpr size_t kMaxListLine = size_t(1) << 16;
 const char kSha256Help[] =
     "Usage: keldo-crypto sha256 [OPTION]... [FILE]...\n"
     "Print SHA-256 checksums, in the format of sha256sum. With no FILE, or when\n"
-    "FILE is -, read standard input. Files are mapped, not read into memory.\n"
+    "FILE is -, read standard input. Inputs of any size are read as streams, in\n"
+    "constant memory.\n"
     "\n"
     "  -b, --binary         mark lines with '*' (binary mode)\n"
     "  -t, --text           mark lines with ' ' (the default)\n"
@@ -42,8 +44,13 @@ const char kSha256Help[] =
     "\n"
     "  -h, --help           show this help\n"
     "\n"
+    "Output, messages (one line each, names quoted as coreutils quotes them) and\n"
+    "the exit status of --check are those of sha256sum (coreutils 9.1); of\n"
+    "--quiet, --status and --warn the last one given counts.\n"
+    "\n"
     "Exit status: 0 all good; 1 a checksum did not match or a listed file could\n"
-    "not be read (--check); 2 usage error; 3 a FILE could not be read.\n";
+    "not be read (--check); 2 usage error; 3 a FILE or a list could not be read\n"
+    "(sha256sum says 1).\n";
 
 const char kHmacHelp[] =
     "Usage: keldo-crypto hmac (--key-file FILE | --key-env VAR) [FILE]...\n"
@@ -70,40 +77,40 @@ std::string to_hex(const Digest &d) {
     return hex;
 }
 
-// sha256sum escapes a name holding a backslash or a line feed and marks the
-// line with a leading backslash, so every list line stays one line.
-std::string escape_name(std::string_view name) {
-    std::string out;
-    for (char c : name) {
-        if (c == '\\') out += "\\\\";
-        else if (c == '\n') out += "\\n";
-        else out.push_back(c);
-    }
-    return out;
-}
+// Inputs are read in blocks of this size and absorbed as they come, so a
+// stream of any length is hashed in constant memory.
+constexpr size_t kReadBlock = size_t(1) << 18;
+alignas(64) uint8_t g_block[kReadBlock];
 
-bool needs_escape(std::string_view name) {
-    return name.find_first_of("\\\n") != std::string_view::npos;
-}
-
-Digest digest_of(const std::string &name, const std::string *key) {
-    WholeInput input(name);
+// The hash of one input; hmac is the keyed context to start from, or null
+// for SHA-256. I/O failures name the input as sha256sum does.
+Digest digest_of(const std::string &name, const hmac_sha256_ctx *hmac) {
+    Stream in(name);
     Digest d{};
-    int32_t rc;
-    {
-        MappedAccess guard(name);
-        rc = key != nullptr
-                 ? keldo_crypto_hmac_sha256(key->data(), key->size(), input.data(), input.size(),
-                                            d.data())
-                 : keldo_crypto_sha256(input.data(), input.size(), d.data());
+    if (hmac != nullptr) {
+        hmac_sha256_ctx ctx = *hmac;
+        for (;;) {
+            size_t n = in.read_full(g_block, kReadBlock);
+            hmac_sha256_update(&ctx, g_block, n);
+            if (n < kReadBlock) break;
+        }
+        hmac_sha256_final(&ctx, d.data());
+    } else {
+        sha256_ctx ctx;
+        sha256_init(&ctx);
+        for (;;) {
+            size_t n = in.read_full(g_block, kReadBlock);
+            sha256_update(&ctx, g_block, n);
+            if (n < kReadBlock) break;
+        }
+        sha256_final(&ctx, d.data());
     }
-    if (rc != 0) fail(kIo, name + ": " + keldo_crypto_last_error());
     return d;
 }
 
 void print_line(const Digest &d, const std::string &name, bool tag, const char *tag_name,
                 bool binary) {
-    bool esc = needs_escape(name);
+    bool esc = name_needs_escape(name);
     std::string line;
     if (esc) line.push_back('\\');
     std::string shown = esc ? escape_name(name) : name;
@@ -123,7 +130,7 @@ void print_line(const Digest &d, const std::string &name, bool tag, const char *
 }
 
 // Hashes every file; an unreadable one is reported and skipped.
-int print_digests(const ParsedArgs &args, const std::string *key, const char *tag_name) {
+int print_digests(const ParsedArgs &args, const hmac_sha256_ctx *hmac, const char *tag_name) {
     std::vector<std::string> files = args.positional;
     if (files.empty()) files.emplace_back("-");
     bool tag = args.has("tag");
@@ -131,7 +138,7 @@ int print_digests(const ParsedArgs &args, const std::string *key, const char *ta
     int status = kOk;
     for (const auto &name : files) {
         try {
-            print_line(digest_of(name, key), name, tag, tag_name, binary);
+            print_line(digest_of(name, hmac), name, tag, tag_name, binary);
         } catch (const Failure &f) {
             std::fflush(stdout);
             warn(f.message);
@@ -185,93 +192,6 @@ private:
     size_t len_ = 0;
 };
 
-bool is_white(char c) { return c == ' ' || c == '\t'; }
-
-bool all_hex(std::string_view s) {
-    return std::all_of(s.begin(), s.end(), [](char c) {
-        return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-    });
-}
-
-std::optional<std::string> unescape_name(std::string_view s) {
-    std::string out;
-    for (size_t i = 0; i < s.size(); ++i) {
-        char c = s[i];
-        if (c == '\0') return std::nullopt;
-        if (c != '\\') {
-            out.push_back(c);
-            continue;
-        }
-        if (++i == s.size()) return std::nullopt;
-        switch (s[i]) {
-            case 'n': out.push_back('\n'); break;
-            case 'r': out.push_back('\r'); break;
-            case '\\': out.push_back('\\'); break;
-            default: return std::nullopt;
-        }
-    }
-    return out;
-}
-
-struct ListEntry {
-    std::string hex;
-    std::string name;
-};
-
-// One line of a list, in any format sha256sum writes: "HEX  NAME",
-// "HEX *NAME", "SHA256 (NAME) = HEX", each optionally escaped with a leading
-// backslash. bsd_reversed remembers whether the list uses the "HEX NAME"
-// form, which may not be mixed with the others.
-std::optional<ListEntry> parse_list_line(std::string_view s, int *bsd_reversed) {
-    size_t i = 0;
-    while (i < s.size() && is_white(s[i])) ++i;
-    bool escaped = false;
-    if (i < s.size() && s[i] == '\\') {
-        escaped = true;
-        ++i;
-    }
-    ListEntry e;
-    std::string_view rest = s.substr(i);
-    if (rest.starts_with("SHA256")) {
-        rest.remove_prefix(6);
-        if (rest.starts_with(' ')) rest.remove_prefix(1);
-        if (!rest.starts_with('(')) return std::nullopt;
-        rest.remove_prefix(1);
-        size_t close = rest.rfind(')');
-        if (close == std::string_view::npos) return std::nullopt;
-        std::string_view name = rest.substr(0, close);
-        size_t j = close + 1;
-        while (j < rest.size() && is_white(rest[j])) ++j;
-        if (j == rest.size() || rest[j] != '=') return std::nullopt;
-        ++j;
-        while (j < rest.size() && is_white(rest[j])) ++j;
-        std::string_view hex = rest.substr(j);
-        if (hex.size() != 64 || !all_hex(hex)) return std::nullopt;
-        auto unescaped = escaped ? unescape_name(name) : std::optional<std::string>(name);
-        if (!unescaped) return std::nullopt;
-        e.hex = hex;
-        e.name = *unescaped;
-        return e;
-    }
-    if (rest.size() < 66) return std::nullopt;
-    std::string_view hex = rest.substr(0, 64);
-    if (!all_hex(hex) || !is_white(rest[64])) return std::nullopt;
-    std::string_view name = rest.substr(65);
-    if (name.size() == 1 || (name[0] != ' ' && name[0] != '*')) {
-        if (*bsd_reversed == 0) return std::nullopt;
-        *bsd_reversed = 1;
-    } else if (*bsd_reversed != 1) {
-        *bsd_reversed = 0;
-        name.remove_prefix(1);
-    }
-    if (name.empty()) return std::nullopt;
-    auto unescaped = escaped ? unescape_name(name) : std::optional<std::string>(name);
-    if (!unescaped) return std::nullopt;
-    e.hex = hex;
-    e.name = *unescaped;
-    return e;
-}
-
 bool hex_equal(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
     for (size_t i = 0; i < a.size(); ++i) {
@@ -288,37 +208,46 @@ std::string plural(uint64_t n, const char *one, const char *many) {
 }
 
 struct CheckOptions {
-    bool quiet, status, strict, warn_lines, ignore_missing;
+    bool quiet = false, status = false, strict = false, warn_lines = false,
+         ignore_missing = false;
 };
 
-// Checks one list; returns whether everything in it was good.
+// Checks one list; returns whether everything in it was good. The output,
+// the number of lines on standard error and the verdict are sha256sum's.
 bool check_list(const std::string &list, const CheckOptions &opt) {
     LineReader reader(list);
+    const std::string list_shown = quote_file_name(list);
+    const bool from_stdin = list == "-";
     std::string line;
     bool too_long = false;
-    uint64_t line_no = 0, misformatted = 0, unreadable = 0, mismatched = 0, good_lines = 0;
-    bool verified_any = false;
-    int bsd_reversed = -1;
+    uint64_t line_no = 0, misformatted = 0, unreadable = 0, mismatched = 0;
+    bool any_good_line = false, any_match = false;
+    ChecksumListState state;
     while (reader.next(line, &too_long)) {
         ++line_no;
-        if (!too_long && !line.empty() && line[0] == '#') continue;
-        if (!too_long && !line.empty() && line.back() == '\r') line.pop_back();
-        if (!too_long && line.empty()) continue;
-        std::optional<ListEntry> entry;
-        if (!too_long) entry = parse_list_line(line, &bsd_reversed);
+        if (!too_long) {
+            if (!line.empty() && line[0] == '#') continue;
+            if (!line.empty() && line.back() == '\r') line.pop_back();
+            if (line.empty()) continue;
+        }
+        std::optional<ChecksumEntry> entry;
+        if (!too_long) entry = parse_checksum_line(line, from_stdin, state);
         if (!entry) {
             ++misformatted;
             if (opt.warn_lines) {
                 std::fflush(stdout);
-                warn(list + ": " + std::to_string(line_no) +
+                warn(list_shown + ": " + std::to_string(line_no) +
                      ": improperly formatted SHA256 checksum line");
             }
             continue;
         }
-        ++good_lines;
-        // Names holding a line feed are shown escaped, behind a backslash.
-        bool esc = entry->name.find('\n') != std::string::npos;
-        std::string shown = esc ? '\\' + escape_name(entry->name) : entry->name;
+        any_good_line = true;
+        // Only a name holding a line feed is escaped here, as sha256sum does:
+        // the status lines stay easy to read by machine.
+        const bool esc = !opt.status && entry->name.find('\n') != std::string::npos;
+        std::string shown;
+        if (esc) shown.push_back('\\');
+        shown += esc ? escape_name(entry->name) : entry->name;
         Digest d;
         try {
             d = digest_of(entry->name, nullptr);
@@ -330,8 +259,8 @@ bool check_list(const std::string &list, const CheckOptions &opt) {
             if (!opt.status) out(shown + ": FAILED open or read\n");
             continue;
         }
-        verified_any = true;
         if (hex_equal(to_hex(d), entry->hex)) {
+            any_match = true;
             if (!opt.status && !opt.quiet) out(shown + ": OK\n");
         } else {
             ++mismatched;
@@ -339,8 +268,8 @@ bool check_list(const std::string &list, const CheckOptions &opt) {
         }
     }
     std::fflush(stdout);
-    if (good_lines == 0) {
-        warn(list + ": no properly formatted checksum lines found");
+    if (!any_good_line) {
+        warn(list_shown + ": no properly formatted SHA256 checksum lines found");
         return false;
     }
     if (!opt.status) {
@@ -354,18 +283,26 @@ bool check_list(const std::string &list, const CheckOptions &opt) {
             warn("WARNING: " + plural(mismatched, "computed checksum", "computed checksums") +
                  " did NOT match");
     }
-    if (opt.ignore_missing && !verified_any) {
-        warn(list + ": no file was verified");
-        return false;
-    }
-    return mismatched == 0 && unreadable == 0 && (!opt.strict || misformatted == 0);
+    if (opt.ignore_missing && !any_match && !opt.status)
+        warn(list_shown + ": no file was verified");
+    return mismatched == 0 && unreadable == 0 && (!opt.strict || misformatted == 0) &&
+           (!opt.ignore_missing || any_match);
 }
 
 int run_check(const ParsedArgs &args) {
     if (args.has("tag") || args.has("binary") || args.has("text"))
         usage_error("sha256", "--tag, --binary and --text make no sense with --check");
-    CheckOptions opt{args.has("quiet"), args.has("status"), args.has("strict"),
-                     args.has("warn"), args.has("ignore-missing")};
+    CheckOptions opt;
+    opt.strict = args.has("strict");
+    opt.ignore_missing = args.has("ignore-missing");
+    // --quiet, --status and --warn exclude each other; the last one given wins.
+    for (const auto &[name, value] : args.options) {
+        if (name == "quiet" || name == "status" || name == "warn") {
+            opt.quiet = name == "quiet";
+            opt.status = name == "status";
+            opt.warn_lines = name == "warn";
+        }
+    }
     std::vector<std::string> lists = args.positional;
     if (lists.empty()) lists.emplace_back("-");
     int status = kOk;
@@ -423,16 +360,27 @@ int cmd_hmac(int argc, char **argv, int first) {
         std::find(args.positional.begin(), args.positional.end(), "-") != args.positional.end();
     if (key_file != nullptr && *key_file == "-" && data_on_stdin)
         usage_error("hmac", "standard input cannot be both the key and the data");
-    std::string key;
-    WipeGuard key_guard(key);
+    protect_secrets();
+    hmac_sha256_ctx keyed;
     if (key_file != nullptr) {
-        key = read_small_file("hmac", *key_file, kMaxKeyBytes, "key");
+        std::string key = read_small_file("hmac", *key_file, kMaxKeyBytes, "key");
+        hmac_sha256_init(&keyed, key.data(), key.size());
+        wipe(key);
     } else {
         const char *v = std::getenv(key_env->c_str());
         if (v == nullptr) usage_error("hmac", "environment variable " + *key_env + " is not set");
-        key = v;
+        hmac_sha256_init(&keyed, v, std::strlen(v));
     }
-    return print_digests(args, &key, "HMAC-SHA256");
+    // From here on only the keyed states exist, never the key.
+    int status = kOk;
+    try {
+        status = print_digests(args, &keyed, "HMAC-SHA256");
+    } catch (...) {
+        wipe(&keyed, sizeof keyed);
+        throw;
+    }
+    wipe(&keyed, sizeof keyed);
+    return status;
 }
 
 }  // namespace kc

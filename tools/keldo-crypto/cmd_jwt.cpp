@@ -1,15 +1,13 @@
 // jwt mint / verify / decode: the library's HS256 tokens.
 #include <cstdlib>
 #include <cstring>
-#include <memory>
 #include <string>
 #include <vector>
-
-#include <yyjson.h>
 
 #include "cli.h"
 #include "commands.h"
 #include "io.h"
+#include "json_print.h"
 #include "keldo_crypto.h"
 
 namespace kc {
@@ -19,6 +17,8 @@ namespace {
 constexpr const char *kDefaultSecretEnv = "KELDO_JWT_SECRET";
 constexpr size_t kMaxSecret = 65536;
 constexpr size_t kMaxToken = size_t(1) << 20;
+constexpr size_t kMaxSubBytes = 64;     // with its NUL
+constexpr size_t kMaxEmailBytes = 128;  // with its NUL
 
 const char kJwtHelp[] =
     "Usage: keldo-crypto jwt mint --sub SUB --email EMAIL [--ttl SECONDS] [SECRET-OPTION]\n"
@@ -27,7 +27,8 @@ const char kJwtHelp[] =
     "HS256 JSON Web Tokens with the claims sub, email, iss (\"keldo\"), exp and nbf.\n"
     "\n"
     "SECRET-OPTION says where the signing secret comes from, never the command line:\n"
-    "      --secret-file FILE  the contents of FILE (one trailing newline dropped)\n"
+    "      --secret-file FILE  the bytes of FILE, less one final LF if there is one\n"
+    "                          (a CR is part of the secret)\n"
     "      --secret-env VAR    the value of environment variable VAR\n"
     "  Without either, the variable KELDO_JWT_SECRET. An empty secret is refused.\n"
     "\n"
@@ -37,8 +38,10 @@ const char kMintHelp[] =
     "Usage: keldo-crypto jwt mint --sub SUB --email EMAIL [--ttl SECONDS]\n"
     "                             [--secret-file FILE | --secret-env VAR]\n"
     "Mint a token for SUB and EMAIL, valid from now for SECONDS (default 3600,\n"
-    "0 to 4294967295), and print it. The secret comes from FILE, from the variable\n"
-    "VAR, or by default from KELDO_JWT_SECRET; never from the command line.\n"
+    "0 to 4294967295), and print it. The secret comes from FILE (less one final\n"
+    "LF), from the variable VAR, or by default from KELDO_JWT_SECRET; never from\n"
+    "the command line. SUB must be under 64 bytes and EMAIL under 128, the most\n"
+    "'jwt verify' accepts; longer ones are refused before minting (exit 2).\n"
     "\n"
     "  -h, --help   show this help\n"
     "\n"
@@ -50,8 +53,12 @@ const char kVerifyHelp[] =
     "Verify TOKEN (or one read from standard input when TOKEN is - or absent)\n"
     "against the secret and the clock, and print its claims as one line of JSON:\n"
     "  {\"sub\":\"...\",\"email\":\"...\",\"exp\":N}\n"
-    "A refused token prints the library's reason on standard error.\n"
-    "Prefer '-': a token on the command line is visible to other users.\n"
+    "The token is taken exactly as given; from standard input, only the LF that\n"
+    "ends it is removed. A refused token prints the library's reason on standard\n"
+    "error. Prefer '-': a token on the command line is visible to other users.\n"
+    "Several spellings of one signature verify (with '=' padding, trailing\n"
+    "blanks, '+' and '/', non-zero unused bits): a denylist must key on the\n"
+    "claims (sub and exp), never on the token text.\n"
     "\n"
     "  -h, --help   show this help\n"
     "\n"
@@ -63,6 +70,10 @@ const char kDecodeHelp[] =
     "Show the header and the payload of TOKEN (or of one read from standard input)\n"
     "as pretty-printed JSON, one document after the other. NOTHING IS VERIFIED:\n"
     "not the signature, not the issuer, not the times. Use 'jwt verify' for that.\n"
+    "The token is taken as 'jwt verify' takes it. The header and the payload\n"
+    "segments are refused past 2047 characters, as verification refuses the\n"
+    "payload, and documents nested more than 32 arrays and objects deep are\n"
+    "refused, so the output stays small whatever the token.\n"
     "\n"
     "  -h, --help   show this help\n"
     "\n"
@@ -79,17 +90,24 @@ std::string read_secret(std::string_view cmd, const ParsedArgs &args) {
     const std::string *env = args.value("secret-env");
     if (file != nullptr && env != nullptr)
         usage_error(cmd, "give at most one of --secret-file and --secret-env");
+    protect_secrets();
     std::string secret;
     if (file != nullptr) {
         secret = read_small_file(cmd, *file, kMaxSecret, "secret");
-        if (!secret.empty() && secret.back() == '\n') secret.pop_back();
-        if (!secret.empty() && secret.back() == '\r') secret.pop_back();
+        // Exactly one LF, as an editor or `echo` leaves it; a CR is part of
+        // the secret, as it is for every other reader of the file.
+        if (!secret.empty() && secret.back() == '\n') {
+            secret.back() = '\0';
+            secret.pop_back();
+        }
     } else {
         std::string var = env != nullptr ? *env : kDefaultSecretEnv;
         const char *v = std::getenv(var.c_str());
         if (v == nullptr)
             usage_error(cmd, "no secret: set " + var + " or give --secret-file FILE");
-        secret = v;
+        size_t len = std::strlen(v);
+        secret.reserve(len);
+        secret.assign(v, len);
     }
     if (secret.find('\0') != std::string::npos) {
         wipe(secret);
@@ -99,6 +117,8 @@ std::string read_secret(std::string_view cmd, const ParsedArgs &args) {
     return secret;
 }
 
+// The token exactly as given: an argument as it is, standard input without
+// the one LF that ends its line. Nothing else is trimmed.
 std::string read_token(std::string_view cmd, const ParsedArgs &args) {
     max_positional(cmd, args, 1);
     std::string token;
@@ -106,18 +126,13 @@ std::string read_token(std::string_view cmd, const ParsedArgs &args) {
         token = args.positional[0];
     } else {
         Stream in("-");
-        token.resize(kMaxToken + 1);
+        token.resize(kMaxToken + 2);
         token.resize(in.read_full(token.data(), token.size()));
+        if (!token.empty() && token.back() == '\n') token.pop_back();
         if (token.size() > kMaxToken)
             fail(kCheckFailed, std::string(cmd) + ": the token on standard input is longer than " +
                                    std::to_string(kMaxToken) + " bytes");
     }
-    // Tolerate the line breaks and blanks of pasted or piped text.
-    auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; };
-    size_t b = 0, e = token.size();
-    while (b < e && blank(token[b])) ++b;
-    while (e > b && blank(token[e - 1])) --e;
-    token = token.substr(b, e - b);
     if (token.find('\0') != std::string::npos)
         fail(kCheckFailed, std::string(cmd) + ": the token holds a NUL byte");
     return token;
@@ -167,6 +182,15 @@ int jwt_mint(int argc, char **argv, int first) {
     uint32_t ttl = 3600;
     if (const std::string *t = args.value("ttl"))
         ttl = uint32_t(parse_uint(cmd, "--ttl", *t, 0, 4294967295u));
+    // Verification copies the claims into buffers of 64 and 128 bytes with
+    // their NUL: mint nothing that it would refuse.
+    if (sub->size() >= kMaxSubBytes)
+        usage_error(cmd, "--sub is " + std::to_string(sub->size()) + " bytes; it must be under " +
+                             std::to_string(kMaxSubBytes) + ", or 'jwt verify' refuses the token");
+    if (email->size() >= kMaxEmailBytes)
+        usage_error(cmd, "--email is " + std::to_string(email->size()) +
+                             " bytes; it must be under " + std::to_string(kMaxEmailBytes) +
+                             ", or 'jwt verify' refuses the token");
     std::string secret = read_secret(cmd, args);
     WipeGuard secret_guard(secret);
     const char *token = keldo_jwt_mint(secret.c_str(), sub->c_str(), email->c_str(), ttl);
@@ -196,8 +220,8 @@ int jwt_verify(int argc, char **argv, int first) {
     std::string secret = read_secret(cmd, args);
     WipeGuard secret_guard(secret);
     std::string token = read_token(cmd, args);
-    char sub[64];
-    char email[128];
+    char sub[kMaxSubBytes];
+    char email[kMaxEmailBytes];
     int64_t exp = 0;
     int32_t rc = keldo_jwt_verify(secret.c_str(), token.c_str(), sub, email, &exp);
     if (rc != 0) fail(kCheckFailed, keldo_crypto_last_error());
@@ -210,33 +234,27 @@ int jwt_verify(int argc, char **argv, int first) {
     return kOk;
 }
 
-struct DocFree {
-    void operator()(yyjson_doc *d) const { yyjson_doc_free(d); }
-};
-
 // One segment, base64url-decoded and pretty-printed; refusals name it.
 std::string pretty_segment(std::string_view cmd, std::string_view what, std::string_view segment) {
+    const std::string prefix = std::string(cmd) + ": the " + std::string(what);
+    if (segment.size() > kMaxSegmentChars)
+        fail(kCheckFailed, prefix + " segment is longer than " +
+                               std::to_string(kMaxSegmentChars) + " characters");
     std::string encoded(segment);
-    std::vector<uint8_t> bytes(encoded.size() + 1);
+    uint8_t bytes[kMaxSegmentChars];
     uint64_t n = 0;
-    if (keldo_crypto_base64url_decode(encoded.c_str(), bytes.data(), bytes.size(), &n) != 0)
-        fail(kCheckFailed, std::string(cmd) + ": the " + std::string(what) +
-                               " is not base64url");
-    yyjson_read_err err{};
-    std::unique_ptr<yyjson_doc, DocFree> doc(
-        yyjson_read_opts(reinterpret_cast<char *>(bytes.data()), size_t(n),
-                         YYJSON_READ_NUMBER_AS_RAW, nullptr, &err));
-    if (!doc)
-        fail(kCheckFailed, std::string(cmd) + ": the " + std::string(what) +
-                               " is not JSON (" + err.msg + " at byte " +
-                               std::to_string(err.pos) + ")");
-    size_t len = 0;
-    char *pretty = yyjson_write(doc.get(), YYJSON_WRITE_PRETTY_TWO_SPACES, &len);
-    if (pretty == nullptr) fail(kIo, std::string(cmd) + ": out of memory");
-    std::string text(pretty, len);
-    std::free(pretty);
-    text.push_back('\n');
-    return text;
+    if (keldo_crypto_base64url_decode(encoded.c_str(), bytes, sizeof bytes, &n) != 0)
+        fail(kCheckFailed, prefix + " is not base64url");
+    std::string text, detail;
+    switch (print_json_bounded(bytes, size_t(n), &text, &detail)) {
+        case JsonPrint::kOk: return text;
+        case JsonPrint::kNotJson: fail(kCheckFailed, prefix + " is not JSON (" + detail + ")");
+        case JsonPrint::kTooDeep:
+            fail(kCheckFailed, prefix + " nests arrays and objects more than " +
+                                   std::to_string(kMaxJsonDepth) + " deep");
+        case JsonPrint::kNoMemory: break;
+    }
+    fail(kCheckFailed, prefix + " cannot be shown: out of memory");
 }
 
 int jwt_decode(int argc, char **argv, int first) {

@@ -14,6 +14,7 @@
 #include "commands.h"
 #include "io.h"
 #include "keldo_crypto.h"
+#include "stored_hash.h"
 
 namespace kc {
 
@@ -22,12 +23,11 @@ namespace {
 // OWASP's current recommendation for PBKDF2-HMAC-SHA256.
 constexpr uint32_t kDefaultIterations = 600000;
 // Far above any real deployment; a stored hash cannot make us spin for hours.
-constexpr uint64_t kMaxIterations = 100000000;
+constexpr uint64_t kMaxIterations = kMaxStoredIterations;
 constexpr size_t kSaltBytes = 16;
 constexpr size_t kHashBytes = 32;
 constexpr size_t kMaxPassword = 4096;
 constexpr size_t kMaxStored = 4096;
-constexpr size_t kMaxField = 1024;
 
 const char kPasswordHelp[] =
     "Usage: keldo-crypto password hash [OPTION]...\n"
@@ -58,8 +58,11 @@ const char kVerifyHelp[] =
     "STORED is either\n"
     "  $pbkdf2-sha256$i=N$SALT$HASH      (PHC format, as 'password hash' writes), or\n"
     "  pbkdf2_sha256$N$SALT$HASH         (Django; SALT is used as text)\n"
-    "In a shell, put STORED in single quotes: it holds '$' signs. The password is\n"
-    "read as for 'password hash' (once from a terminal).\n"
+    "HASH must be a 32-byte key (43 characters in PHC, 44 in Django); any other\n"
+    "length, a non-canonical Base64 spelling or iterations outside 1 to\n"
+    "100000000 make STORED malformed (exit 1). In a shell, put STORED in single\n"
+    "quotes: it holds '$' signs. The password is read as for 'password hash'\n"
+    "(once from a terminal).\n"
     "\n"
     "      --hash-file FILE      read STORED from the first line of FILE\n"
     "      --password-file FILE  read the password from the first line of FILE\n"
@@ -125,18 +128,23 @@ std::string prompt_password(std::string_view cmd, const char *prompt) {
     return read_line(cmd, 0, "terminal", kMaxPassword, "password");
 }
 
+// The first line of text, without its LF or CR LF, cut in place: the rest
+// is wiped first, so no copy of the secret is made.
 std::string first_line(std::string text) {
-    size_t nl = text.find('\n');
-    std::string line = text.substr(0, nl);
-    wipe(text);
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    return line;
+    size_t end = text.find('\n');
+    if (end == std::string::npos) end = text.size();
+    if (end > 0 && text[end - 1] == '\r') --end;
+    wipe(text.data() + end, text.size() - end);
+    text.resize(end);
+    return text;
 }
 
 // From --password-file, the terminal or standard input, in that order of
 // preference. confirm asks a terminal user twice.
 std::string read_password(std::string_view cmd, const ParsedArgs &args, bool confirm) {
+    protect_secrets();
     std::string pw;
+    try {
     if (const std::string *file = args.value("password-file")) {
         pw = first_line(read_small_file(cmd, *file, kMaxPassword + 2, "password"));
         if (pw.size() > kMaxPassword) {
@@ -159,6 +167,10 @@ std::string read_password(std::string_view cmd, const ParsedArgs &args, bool con
     } else {
         pw = read_line(cmd, 0, "standard input", kMaxPassword, "password");
     }
+    } catch (...) {
+        wipe(pw);
+        throw;
+    }
     return pw;
 }
 
@@ -166,60 +178,13 @@ std::string read_password(std::string_view cmd, const ParsedArgs &args, bool con
 
 // Standard Base64 through the library, padding kept or dropped.
 std::string b64(const uint8_t *data, size_t len, bool pad) {
-    std::vector<char> text((len + 2) / 3 * 4 + 1);
+    std::string text((len + 2) / 3 * 4 + 1, '\0');
     if (keldo_crypto_base64_encode(data, len, text.data(), text.size()) != 0)
         fail(kCheckFailed, std::string("password: ") + keldo_crypto_last_error());
-    std::string s(text.data());
+    text.resize(text.find('\0'));
     if (!pad)
-        while (!s.empty() && s.back() == '=') s.pop_back();
-    return s;
-}
-
-// Decodes a field of unpadded (or, when pad_ok, padded) standard Base64.
-// The library's decoder is lenient about its end; a stored hash is checked
-// for the alphabet first so only one spelling of each value is accepted.
-bool b64_field(std::string_view field, bool pad_ok, std::vector<uint8_t> &out) {
-    if (field.empty() || field.size() > kMaxField) return false;
-    size_t body = field.size();
-    if (pad_ok)
-        while (body > 0 && field[body - 1] == '=') --body;
-    if (field.size() - body > 2) return false;
-    for (size_t i = 0; i < body; ++i) {
-        char c = field[i];
-        bool ok = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-                  c == '+' || c == '/';
-        if (!ok) return false;
-    }
-    if (pad_ok && field.size() != body && field.size() % 4 != 0) return false;
-    std::string text(field);
-    out.assign(field.size(), 0);
-    uint64_t n = 0;
-    if (keldo_crypto_base64_decode(text.c_str(), out.data(), out.size(), &n) != 0) return false;
-    out.resize(size_t(n));
-    // Canonical spelling only: re-encoding must give the field back.
-    return b64(out.data(), out.size(), field.size() != body) == field;
-}
-
-std::vector<std::string_view> split(std::string_view s, char sep) {
-    std::vector<std::string_view> parts;
-    for (;;) {
-        size_t at = s.find(sep);
-        parts.push_back(s.substr(0, at));
-        if (at == std::string_view::npos) return parts;
-        s.remove_prefix(at + 1);
-    }
-}
-
-bool parse_iterations(std::string_view text, uint32_t *out) {
-    if (text.empty() || text.size() > 9) return false;
-    uint64_t v = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9') return false;
-        v = v * 10 + uint64_t(c - '0');
-    }
-    if (v < 1 || v > kMaxIterations) return false;
-    *out = uint32_t(v);
-    return true;
+        while (!text.empty() && text.back() == '=') text.pop_back();
+    return text;
 }
 
 void derive(std::string_view cmd, const std::string &pw, const uint8_t *salt, size_t salt_len,
@@ -273,45 +238,7 @@ int password_hash(int argc, char **argv, int first) {
     return kOk;
 }
 
-[[noreturn]] void not_a_hash(std::string_view detail) {
-    fail(kCheckFailed, "password verify: " + std::string(detail));
-}
-
-// A stored hash, parsed and checked before any password is asked for.
-struct Stored {
-    bool django = false;
-    uint32_t iterations = 0;
-    std::vector<uint8_t> salt;      // PHC: decoded; Django: the salt text
-    std::vector<uint8_t> expected;  // the derived key it holds
-    std::string hash_text;          // Django: the Base64 text, compared as text
-};
-
-// "$pbkdf2-sha256$i=N$SALT$HASH": the derived key is as long as HASH.
-Stored parse_phc(const std::vector<std::string_view> &f) {
-    Stored st;
-    if (f.size() != 5 || !f[2].starts_with("i=") || !parse_iterations(f[2].substr(2), &st.iterations))
-        not_a_hash("not a valid $pbkdf2-sha256$i=N$SALT$HASH string");
-    if (!b64_field(f[3], false, st.salt) || !b64_field(f[4], false, st.expected))
-        not_a_hash("salt or hash of the $pbkdf2-sha256$ string is not unpadded Base64");
-    return st;
-}
-
-// "pbkdf2_sha256$N$SALT$HASH" as Django writes it: the salt is used as text
-// and HASH is padded Base64 of a 32-byte key.
-Stored parse_django(const std::vector<std::string_view> &f) {
-    Stored st;
-    st.django = true;
-    if (f.size() != 4 || !parse_iterations(f[1], &st.iterations) || f[2].empty() ||
-        f[2].size() > kMaxField)
-        not_a_hash("not a valid pbkdf2_sha256$N$SALT$HASH string");
-    st.salt.assign(f[2].begin(), f[2].end());
-    if (!b64_field(f[3], true, st.expected) || st.expected.size() != kHashBytes)
-        not_a_hash("hash of the pbkdf2_sha256$ string is not Base64 of 32 bytes");
-    st.hash_text = f[3];
-    return st;
-}
-
-bool matches(const std::string &pw, const Stored &st) {
+bool matches(const std::string &pw, const StoredHash &st) {
     std::vector<uint8_t> dk(st.expected.size());
     derive("password verify", pw, st.salt.data(), st.salt.size(), st.iterations, dk.data(),
            dk.size());
@@ -356,15 +283,9 @@ int password_verify(int argc, char **argv, int first) {
     }
     while (!stored.empty() && (stored.back() == ' ' || stored.back() == '\t')) stored.pop_back();
 
-    std::vector<std::string_view> fields = split(stored, '$');
-    Stored st;
-    if (stored.starts_with("$pbkdf2-sha256$"))
-        st = parse_phc(fields);
-    else if (stored.starts_with("pbkdf2_sha256$"))
-        st = parse_django(fields);
-    else
-        not_a_hash("unrecognised hash; expected $pbkdf2-sha256$i=N$SALT$HASH or "
-                   "pbkdf2_sha256$N$SALT$HASH");
+    StoredHash st;
+    std::string why;
+    if (!parse_stored_hash(stored, &st, &why)) fail(kCheckFailed, std::string(cmd) + ": " + why);
 
     std::string pw = read_password(cmd, args, false);
     WipeGuard pw_guard(pw);

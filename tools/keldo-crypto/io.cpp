@@ -1,13 +1,11 @@
 #include "io.h"
 
-#include <atomic>
 #include <cerrno>
-#include <csignal>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <sys/mman.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -16,28 +14,6 @@
 namespace kc {
 
 namespace {
-
-std::atomic<const char *> g_mapped_name{nullptr};
-
-void write_all_raw(int fd, const char *s, size_t n) {
-    while (n > 0) {
-        ssize_t w = ::write(fd, s, n);
-        if (w <= 0) return;
-        s += w;
-        n -= size_t(w);
-    }
-}
-
-extern "C" void on_sigbus(int) {
-    // Only async-signal-safe calls here.
-    const char *name = g_mapped_name.load();
-    const char prefix[] = "keldo-crypto: ";
-    const char suffix[] = ": input changed while it was being read\n";
-    write_all_raw(2, prefix, sizeof prefix - 1);
-    if (name != nullptr) write_all_raw(2, name, std::strlen(name));
-    write_all_raw(2, suffix, sizeof suffix - 1);
-    _exit(kIo);
-}
 
 int open_input(const std::string &name, bool *owned) {
     if (name == "-") {
@@ -48,7 +24,10 @@ int open_input(const std::string &name, bool *owned) {
     do {
         fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
     } while (fd < 0 && errno == EINTR);
-    if (fd < 0) fail_io(name, errno);
+    if (fd < 0) {
+        int e = errno;  // before quoting, which may touch errno
+        fail_io(quote_file_name(name), e);
+    }
     *owned = true;
     return fd;
 }
@@ -69,135 +48,13 @@ ssize_t read_retry(int fd, void *buf, size_t n) {
     return r;
 }
 
-int make_temp_file() {
-    const char *dir = std::getenv("TMPDIR");
-    if (dir == nullptr || *dir == '\0') dir = "/tmp";
-#ifdef O_TMPFILE
-    int fd = ::open(dir, O_TMPFILE | O_RDWR | O_EXCL | O_CLOEXEC, 0600);
-    if (fd >= 0) return fd;
-#endif
-    std::string path = std::string(dir) + "/keldo-crypto.XXXXXX";
-    std::vector<char> buf(path.begin(), path.end());
-    buf.push_back('\0');
-    int tfd = ::mkstemp(buf.data());
-    if (tfd < 0) return -1;
-    ::unlink(buf.data());
-    return tfd;
-}
-
-bool write_all(int fd, const uint8_t *p, size_t n) {
-    while (n > 0) {
-        ssize_t w = ::write(fd, p, n);
-        if (w < 0 && errno == EINTR) continue;
-        if (w <= 0) return false;
-        p += w;
-        n -= size_t(w);
-    }
-    return true;
-}
-
 int g_write_errno = 0;
 
 }  // namespace
 
-void install_signal_handlers() {
-    struct sigaction sa;
-    std::memset(&sa, 0, sizeof sa);
-    sa.sa_handler = on_sigbus;
-    sigemptyset(&sa.sa_mask);
-    sigaction(SIGBUS, &sa, nullptr);
+Stream::Stream(const std::string &name) : name_(quote_file_name(name)) {
+    fd_ = open_input(name, &owned_);
 }
-
-MappedAccess::MappedAccess(const std::string &name) { g_mapped_name.store(name.c_str()); }
-MappedAccess::~MappedAccess() { g_mapped_name.store(nullptr); }
-
-WholeInput::WholeInput(const std::string &name) : name_(name) {
-    bool owned = false;
-    int fd = open_input(name, &owned);
-    FdCloser closer{fd, owned};
-    struct stat st;
-    if (::fstat(fd, &st) != 0) fail_io(name, errno);
-    if (S_ISDIR(st.st_mode)) fail_io(name, EISDIR);
-    if (S_ISREG(st.st_mode) && st.st_size > 0) {
-        // Standard input redirected from a file is hashed from its current
-        // position, as a reader would see it.
-        off_t pos = owned ? 0 : ::lseek(fd, 0, SEEK_CUR);
-        if (pos >= 0 && pos <= st.st_size &&
-            try_map(fd, uint64_t(pos), uint64_t(st.st_size)))
-            return;
-    }
-    // Streams, files the kernel reports as empty (procfs and the like) and
-    // file systems without mmap support.
-    spool(fd);
-}
-
-WholeInput::~WholeInput() {
-    if (map_ != nullptr) ::munmap(map_, map_len_);
-}
-
-bool WholeInput::try_map(int fd, uint64_t offset, uint64_t size) {
-    if (size > SIZE_MAX) fail_io(name_, EFBIG);
-    void *p = ::mmap(nullptr, size_t(size), PROT_READ, MAP_PRIVATE, fd, 0);
-    if (p == MAP_FAILED) {
-        if (errno == ENODEV || errno == EACCES) return false;
-        fail_io(name_, errno);
-    }
-    ::madvise(p, size_t(size), MADV_SEQUENTIAL);
-    map_ = p;
-    map_len_ = size_t(size);
-    data_ = static_cast<const uint8_t *>(p) + offset;
-    size_ = size - offset;
-    return true;
-}
-
-void WholeInput::spool(int fd) {
-    constexpr size_t kChunk = size_t(1) << 20;
-    heap_.clear();
-    size_t used = 0;
-    while (used < kSpoolInMemory) {
-        if (heap_.size() < used + kChunk) heap_.resize(used + kChunk);
-        ssize_t r = read_retry(fd, heap_.data() + used, kChunk);
-        if (r < 0) fail_io(name_, errno);
-        if (r == 0) {
-            heap_.resize(used);
-            data_ = heap_.data();
-            size_ = used;
-            return;
-        }
-        used += size_t(r);
-    }
-    heap_.resize(used);
-
-    // Too large for memory: continue into a temporary file and map it.
-    int tfd = make_temp_file();
-    if (tfd < 0) {
-        int e = errno;
-        fail_io(name_ + ": cannot create a temporary file to hold it", e);
-    }
-    FdCloser tcloser{tfd, true};
-    if (!write_all(tfd, heap_.data(), heap_.size())) {
-        int e = errno;
-        fail_io(name_ + ": cannot write its temporary copy", e);
-    }
-    uint64_t total = heap_.size();
-    for (;;) {
-        ssize_t r = read_retry(fd, heap_.data(), heap_.size());
-        if (r < 0) fail_io(name_, errno);
-        if (r == 0) break;
-        if (!write_all(tfd, heap_.data(), size_t(r))) {
-            int e = errno;
-            fail_io(name_ + ": cannot write its temporary copy", e);
-        }
-        total += uint64_t(r);
-    }
-    std::vector<uint8_t>().swap(heap_);
-    if (!try_map(tfd, 0, total)) {
-        int e = errno;
-        fail_io(name_ + ": cannot map its temporary copy", e);
-    }
-}
-
-Stream::Stream(const std::string &name) : name_(name) { fd_ = open_input(name, &owned_); }
 
 Stream::~Stream() {
     if (owned_ && fd_ >= 0) ::close(fd_);
@@ -221,47 +78,66 @@ std::string read_small_file(std::string_view cmd, const std::string &name, size_
     int fd = open_input(name, &owned);
     FdCloser closer{fd, owned};
     struct stat st;
-    if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) fail_io(name, EISDIR);
+    if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) fail_io(quote_file_name(name), EISDIR);
     std::string content;
-    char buf[4096];
-    for (;;) {
-        ssize_t r = read_retry(fd, buf, sizeof buf);
-        if (r < 0) fail_io(name, errno);
-        if (r == 0) break;
-        if (content.size() + size_t(r) > max) {
+    content.resize(max + 1);  // one byte more tells a file that is too large
+    size_t got = 0;
+    while (got < content.size()) {
+        ssize_t r = read_retry(fd, content.data() + got, content.size() - got);
+        if (r < 0) {
+            int e = errno;
             wipe(content);
-            wipe(buf, sizeof buf);
-            usage_error(cmd, std::string(what) + " file '" + name + "' is larger than " +
-                                 std::to_string(max) + " bytes");
+            fail_io(quote_file_name(name), e);
         }
-        content.append(buf, size_t(r));
+        if (r == 0) break;
+        got += size_t(r);
     }
-    wipe(buf, sizeof buf);
+    if (got > max) {
+        wipe(content);
+        usage_error(cmd, std::string(what) + " file " + quote_file_name(name) + " is larger than " +
+                             std::to_string(max) + " bytes");
+    }
+    content.resize(got);  // shrinking keeps the block
     return content;
 }
 
 std::string read_line(std::string_view cmd, int fd, std::string_view source, size_t max,
                       std::string_view what) {
     std::string line;
-    for (;;) {
-        char c;
-        ssize_t r = read_retry(fd, &c, 1);
-        if (r < 0) fail_io(source, errno);
-        if (r == 0 || c == '\n') break;
-        if (line.size() == max + 1) {
-            wipe(line);
-            fail(kCheckFailed, std::string(cmd) + ": " + std::string(what) + " is longer than " +
-                                   std::to_string(max) + " bytes");
-        }
-        line.push_back(c);
-    }
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (line.size() > max) {
+    line.reserve(max + 1);
+    auto too_long = [&] {
         wipe(line);
         fail(kCheckFailed, std::string(cmd) + ": " + std::string(what) + " is longer than " +
                                std::to_string(max) + " bytes");
+    };
+    char c = 0;
+    for (;;) {
+        ssize_t r = read_retry(fd, &c, 1);
+        if (r < 0) {
+            int e = errno;
+            wipe(line);
+            fail_io(source, e);
+        }
+        if (r == 0 || c == '\n') break;
+        if (line.size() == max + 1) too_long();
+        line.push_back(c);
     }
+    wipe(&c, sizeof c);
+    if (!line.empty() && line.back() == '\r') {
+        line.back() = '\0';
+        line.pop_back();
+    }
+    if (line.size() > max) too_long();
     return line;
+}
+
+void protect_secrets() {
+    static bool done = false;
+    if (done) return;
+    done = true;
+    ::prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
+    struct rlimit none = {0, 0};
+    ::setrlimit(RLIMIT_CORE, &none);
 }
 
 void out(const void *data, size_t len) {
@@ -289,6 +165,8 @@ void wipe(void *data, size_t len) {
 }
 
 void wipe(std::string &secret) {
+    // The bytes past size() may hold what an earlier, longer value left.
+    secret.resize(secret.capacity());
     wipe(secret.data(), secret.size());
     secret.clear();
 }

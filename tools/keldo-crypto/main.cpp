@@ -75,7 +75,6 @@ int dispatch(int argc, char **argv) {
 int main(int argc, char **argv) {
     static char out_buf[1 << 16];
     std::setvbuf(stdout, out_buf, isatty(1) ? _IOLBF : _IOFBF, sizeof out_buf);
-    kc::install_signal_handlers();
     int code;
     try {
         code = dispatch(argc, argv);
