@@ -9,30 +9,26 @@ with the library's own message where the library refused.
 from __future__ import annotations
 
 import os
-from typing import NamedTuple, Union
 
 from . import _native
+from ._checks import (MIN_SECRET_BYTES, Buffer, as_bytes, as_int, ascii_text,
+                      text_or_bytes)
 from ._errors import (BadSignature, InvalidArgument, InvalidClaims, KeldoError,
                       LibraryNotFound, MalformedToken, TokenError, TokenExpired,
                       TokenNotYetValid)
+from ._tokens import MAX_EMAIL_BYTES, MAX_SUB_BYTES, Claims, jwt_mint, jwt_verify
 
 __version__ = "1.0.0"
 
 __all__ = [
+    "DEFAULT_ITERATIONS", "MAX_EMAIL_BYTES", "MAX_ITERATIONS", "MAX_SUB_BYTES",
+    "MIN_SECRET_BYTES",
     "BadSignature", "Claims", "InvalidArgument", "InvalidClaims", "KeldoError",
     "LibraryNotFound", "MalformedToken", "TokenError", "TokenExpired", "TokenNotYetValid",
     "b64decode", "b64encode", "b64url_decode", "b64url_encode", "compare_digest",
     "hash_password", "hmac_sha256", "jwt_mint", "jwt_verify", "load_library",
     "pbkdf2_sha256", "sha256", "uuid4", "verify_password",
 ]
-
-Buffer = Union[bytes, bytearray, memoryview]
-
-# PyJWT warns below this key length (RFC 7518 3.2: at least the hash size).
-MIN_SECRET_BYTES = 32
-# The verifier refuses longer claims: its buffers hold 63 and 127 bytes.
-MAX_SUB_BYTES = _native.SUB_CAPACITY - 1
-MAX_EMAIL_BYTES = _native.EMAIL_CAPACITY - 1
 
 # Password hashes: the bounds of the command-line tool's password commands.
 DEFAULT_ITERATIONS = 600_000  # OWASP's figure for PBKDF2-HMAC-SHA256
@@ -42,14 +38,6 @@ MAX_STORED_CHARS = 4096
 MAX_FIELD_CHARS = 1024
 SALT_BYTES = 16
 HASH_BYTES = 32
-
-
-class Claims(NamedTuple):
-    """The claims of a verified token."""
-
-    sub: str
-    email: str
-    exp: int
 
 
 def load_library(path: str | os.PathLike[str] | None = None) -> str:
@@ -62,123 +50,19 @@ def load_library(path: str | os.PathLike[str] | None = None) -> str:
     return _native.load(path).path
 
 
-# ---- argument checks ----------------------------------------------------------
-
-def _bytes(value: Buffer, what: str) -> bytes:
-    if type(value) is bytes:
-        return value
-    if isinstance(value, str):
-        raise TypeError(f"{what} must be bytes, not str")
-    return memoryview(value).tobytes()  # TypeError for anything not a buffer
-
-
-def _text_or_bytes(value: str | Buffer, what: str) -> bytes:
-    if isinstance(value, str):
-        try:
-            return value.encode("utf-8")
-        except UnicodeEncodeError:
-            raise InvalidArgument(f"{what} is not valid UTF-8 text") from None
-    return _bytes(value, what)
-
-
-def _secret(fn: str, secret: str | Buffer, allow_short: bool) -> bytes:
-    key = _text_or_bytes(secret, f"{fn}: secret")
-    # The library takes the secret as C text: it would sign with only the
-    # bytes before a NUL.
-    if b"\0" in key:
-        raise InvalidArgument(f"{fn}: secret holds a NUL byte")
-    if not key:
-        raise InvalidArgument(f"{fn}: secret is empty")
-    if len(key) < MIN_SECRET_BYTES and not allow_short:
-        raise InvalidArgument(f"{fn}: secret is shorter than {MIN_SECRET_BYTES} bytes "
-                              "(pass allow_short_secret=True to use it anyway)")
-    return key
-
-
-def _claim(fn: str, value: str, name: str, limit: int) -> bytes:
-    if type(value) is not str and not isinstance(value, str):
-        raise TypeError(f"{fn}: {name} must be str")
-    try:
-        data = value.encode()
-    except UnicodeEncodeError:
-        raise InvalidArgument(f"{fn}: {name} is not valid UTF-8 text") from None
-    if b"\0" in data:
-        raise InvalidArgument(f"{fn}: {name} holds a NUL character")
-    if len(data) > limit:
-        raise InvalidArgument(f"{fn}: {name} is longer than {limit} UTF-8 bytes")
-    return data
-
-
-def _ascii(fn: str, text: str | bytes, what: str) -> bytes:
-    data = text.encode("utf-8", "surrogatepass") if isinstance(text, str) else _bytes(text, what)
-    if not data.isascii():
-        raise InvalidArgument(f"{fn}: {what} holds a non-ASCII character")
-    if b"\0" in data:
-        raise InvalidArgument(f"{fn}: {what} holds a NUL character")
-    return data
-
-
-def _int(fn: str, value: int, name: str) -> int:
-    if not isinstance(value, int) or isinstance(value, bool):
-        raise TypeError(f"{fn}: {name} must be int")
-    return value
-
-
-# ---- tokens ---------------------------------------------------------------------
-
-def jwt_mint(secret: str | Buffer, sub: str, email: str, ttl: int = 3600, *,
-             allow_short_secret: bool = False) -> str:
-    """An HS256 token for sub and email, valid from now for ttl seconds."""
-    if type(secret) is not bytes or len(secret) < MIN_SECRET_BYTES or b"\0" in secret:
-        secret = _secret("jwt_mint", secret, allow_short_secret)
-    sub_b = _claim("jwt_mint", sub, "sub", MAX_SUB_BYTES)
-    email_b = _claim("jwt_mint", email, "email", MAX_EMAIL_BYTES)
-    if type(ttl) is not int or not 0 <= ttl <= _native.UINT32_MAX:
-        if not 0 <= _int("jwt_mint", ttl, "ttl") <= _native.UINT32_MAX:
-            raise InvalidArgument(f"jwt_mint: ttl must be 0 to {_native.UINT32_MAX} seconds")
-    return _native.jwt_mint(secret, sub_b, email_b, ttl)
-
-
-_make_claims = tuple.__new__  # Claims without the keyword handling of its __new__
-
-
-def jwt_verify(secret: str | Buffer, token: str | bytes, *,
-               allow_short_secret: bool = False) -> Claims:
-    """The claims of token if it is signed with secret and valid now.
-
-    Raises MalformedToken, BadSignature, TokenExpired, TokenNotYetValid or
-    InvalidClaims (all TokenError) when it is not.
-    """
-    if type(secret) is not bytes or len(secret) < MIN_SECRET_BYTES or b"\0" in secret:
-        secret = _secret("jwt_verify", secret, allow_short_secret)
-    if type(token) is str:
-        try:
-            tok = token.encode()
-        except UnicodeEncodeError:
-            raise MalformedToken("jwt_verify: malformed token (not text)") from None
-    else:
-        tok = _bytes(token, "jwt_verify: token")
-    # As C text the token would end at a NUL, and what follows be ignored.
-    if b"\0" in tok:
-        raise MalformedToken("jwt_verify: malformed token (NUL character)")
-    sub, email, exp = _native.jwt_verify(secret, tok)
-    # The verifier accepts only whole claims of valid UTF-8.
-    return _make_claims(Claims, (sub.decode(), email.decode(), exp))
-
-
 # ---- passwords ------------------------------------------------------------------
 
 def pbkdf2_sha256(password: str | Buffer, salt: Buffer, iterations: int,
                   length: int = 32) -> bytes:
     """PBKDF2-HMAC-SHA256 (RFC 8018); a str password is used as UTF-8."""
-    pw = _text_or_bytes(password, "pbkdf2_sha256: password")
-    s = _bytes(salt, "pbkdf2_sha256: salt")
-    return _native.pbkdf2_sha256(pw, s, _int("pbkdf2_sha256", iterations, "iterations"),
-                                 _int("pbkdf2_sha256", length, "length"))
+    pw = text_or_bytes(password, "pbkdf2_sha256: password")
+    s = as_bytes(salt, "pbkdf2_sha256: salt")
+    return _native.pbkdf2_sha256(pw, s, as_int("pbkdf2_sha256", iterations, "iterations"),
+                                 as_int("pbkdf2_sha256", length, "length"))
 
 
 def _password(fn: str, password: str | Buffer) -> bytes:
-    pw = _text_or_bytes(password, f"{fn}: password")
+    pw = text_or_bytes(password, f"{fn}: password")
     if len(pw) > MAX_PASSWORD_BYTES:
         raise InvalidArgument(f"{fn}: password is longer than {MAX_PASSWORD_BYTES} bytes")
     return pw
@@ -192,7 +76,7 @@ def hash_password(password: str | Buffer, *, iterations: int = DEFAULT_ITERATION
     pw = _password("hash_password", password)
     if not pw:
         raise InvalidArgument("hash_password: the password is empty")
-    if not 1 <= _int("hash_password", iterations, "iterations") <= MAX_ITERATIONS:
+    if not 1 <= as_int("hash_password", iterations, "iterations") <= MAX_ITERATIONS:
         raise InvalidArgument(f"hash_password: iterations must be 1 to {MAX_ITERATIONS}")
     salt = os.urandom(SALT_BYTES)
     dk = _native.pbkdf2_sha256(pw, salt, iterations, HASH_BYTES)
@@ -257,7 +141,7 @@ def _parse_stored(stored: str) -> tuple[int, bytes, bytes]:
         key = _b64_field(fields[3], True)
         if key is None or len(key) != HASH_BYTES:
             raise InvalidArgument(f"{fn}: hash of the pbkdf2_sha256$ string is not Base64 of 32 bytes")
-        return n, _text_or_bytes(fields[2], f"{fn}: salt"), key
+        return n, text_or_bytes(fields[2], f"{fn}: salt"), key
     raise InvalidArgument(f"{fn}: unrecognised hash; expected $pbkdf2-sha256$i=N$SALT$HASH "
                           "or pbkdf2_sha256$N$SALT$HASH")
 
@@ -276,12 +160,12 @@ def verify_password(password: str | Buffer, stored: str) -> bool:
 
 def sha256(data: Buffer) -> bytes:
     """The 32-byte SHA-256 digest of data."""
-    return _native.sha256(_bytes(data, "sha256: data"))
+    return _native.sha256(as_bytes(data, "sha256: data"))
 
 
 def hmac_sha256(key: Buffer, data: Buffer) -> bytes:
     """The 32-byte HMAC-SHA256 of data under key (any length)."""
-    return _native.hmac_sha256(_bytes(key, "hmac_sha256: key"), _bytes(data, "hmac_sha256: data"))
+    return _native.hmac_sha256(as_bytes(key, "hmac_sha256: key"), as_bytes(data, "hmac_sha256: data"))
 
 
 def compare_digest(a: Buffer | str, b: Buffer | str) -> bool:
@@ -294,7 +178,7 @@ def compare_digest(a: Buffer | str, b: Buffer | str) -> bool:
             raise TypeError("compare_digest: str arguments must be ASCII")
         x, y = a.encode("ascii"), b.encode("ascii")
     else:
-        x, y = _bytes(a, "compare_digest: a"), _bytes(b, "compare_digest: b")
+        x, y = as_bytes(a, "compare_digest: a"), as_bytes(b, "compare_digest: b")
     if len(x) != len(y):
         return False
     return _native.secure_compare(x, y)
@@ -302,23 +186,23 @@ def compare_digest(a: Buffer | str, b: Buffer | str) -> bool:
 
 def b64encode(data: Buffer) -> str:
     """Standard Base64 with '=' padding."""
-    return _native.base64_encode(_bytes(data, "b64encode: data"), False)
+    return _native.base64_encode(as_bytes(data, "b64encode: data"), False)
 
 
 def b64url_encode(data: Buffer) -> str:
     """base64url without padding."""
-    return _native.base64_encode(_bytes(data, "b64url_encode: data"), True)
+    return _native.base64_encode(as_bytes(data, "b64url_encode: data"), True)
 
 
 def b64decode(text: str | bytes) -> bytes:
     """Decodes standard Base64; trailing '=', CR, LF and spaces are ignored."""
-    return _native.base64_decode(_ascii("b64decode", text, "text"), False)
+    return _native.base64_decode(ascii_text("b64decode", text, "text"), False)
 
 
 def b64url_decode(text: str | bytes) -> bytes:
     """Decodes base64url (the standard alphabet is accepted too); trailing '=',
     CR, LF and spaces are ignored."""
-    return _native.base64_decode(_ascii("b64url_decode", text, "text"), True)
+    return _native.base64_decode(ascii_text("b64url_decode", text, "text"), True)
 
 
 def uuid4() -> str:

@@ -1,8 +1,9 @@
-"""The library's functions, one for one: allocate the output, call, check.
+"""Loading the library, and its functions one for one: allocate the output,
+call, check. The two token calls are in _tokens.py.
 
 Two buffers of the library are process-wide: the last-error text and the
 token keldo_jwt_mint returns. Every call that can fail therefore runs under
-_lock together with its read of the error text, and so does each mint with
+`lock` together with its read of the error text, and so does each mint with
 the copy of its token. The other calls get arguments that cannot be refused
 (the checks are here, next to the calls) and run without the lock; ctypes.CDLL
 releases the GIL for the length of each foreign call, so they also run in
@@ -15,9 +16,9 @@ import ctypes
 import os
 import sys
 import threading
-from ctypes import POINTER, c_char_p, c_int32, c_int64, c_uint32, c_uint64, c_void_p
+from ctypes import POINTER, c_char_p, c_int32, c_uint32, c_uint64, c_void_p
 
-from ._errors import InvalidArgument, KeldoError, LibraryNotFound, mint_error, verify_error
+from ._errors import InvalidArgument, KeldoError, LibraryNotFound
 
 ENV_VAR = "KELDO_CRYPTO_LIBRARY"
 
@@ -30,8 +31,6 @@ else:
 
 UINT32_MAX = 0xFFFFFFFF
 PBKDF2_MAX_LENGTH = UINT32_MAX * 32  # RFC 8018: (2^32 - 1) blocks
-SUB_CAPACITY = 64
-EMAIL_CAPACITY = 128
 
 # (name, result type, argument types): the thirteen exports.
 _PROTOTYPES = (
@@ -72,27 +71,24 @@ class _Library:
 
 _lib: _Library | None = None
 _load_lock = threading.Lock()
-_lock = threading.Lock()
+# The lock of the thread rules; the token calls (_tokens.py) take it too.
+lock = threading.Lock()
 
-# Claim buffers of keldo_jwt_verify, used only under _lock.
-_sub_out = ctypes.create_string_buffer(SUB_CAPACITY)
-_email_out = ctypes.create_string_buffer(EMAIL_CAPACITY)
-_exp_out = c_int64()
-_exp_out_ptr = ctypes.pointer(_exp_out)
-_ttl = c_uint32()
+# Output of the decoders, used only under the lock.
 _decoded_len = c_uint64()
 _decoded_len_ptr = ctypes.pointer(_decoded_len)
 
 
-def _reset_locks_in_child() -> None:
-    # A fork while another thread holds a lock would leave it held forever.
-    global _lock, _load_lock
-    _lock = threading.Lock()
-    _load_lock = threading.Lock()
+def _release_locks_in_child() -> None:
+    # A fork while another thread holds a lock would leave it held forever
+    # in the child, where that thread does not exist.
+    for held in (lock, _load_lock):
+        if held.locked():
+            held.release()
 
 
 if hasattr(os, "register_at_fork"):
-    os.register_at_fork(after_in_child=_reset_locks_in_child)
+    os.register_at_fork(after_in_child=_release_locks_in_child)
 
 
 def _open(path: str, source: str) -> _Library:
@@ -135,6 +131,10 @@ def load(path: str | os.PathLike[str] | None = None) -> _Library:
         elif path is not None and os.path.realpath(path) != os.path.realpath(_lib.path):
             raise KeldoError(f"keldo-crypto is already loaded from {_lib.path}")
         return _lib
+
+
+def library() -> _Library:
+    return _lib or load()
 
 
 def _checked_out(name: str) -> KeldoError:
@@ -198,7 +198,7 @@ def base64_decode(text: bytes, url: bool) -> bytes:
     size = len(text) // 4 * 3 + 3
     out = ctypes.create_string_buffer(size)
     fn = lib.crypto_base64url_decode if url else lib.crypto_base64_decode
-    with _lock:
+    with lock:
         if fn(text, out, size, _decoded_len_ptr) != 0:
             raise InvalidArgument(lib.crypto_last_error().decode("ascii", "replace"))
         n = _decoded_len.value
@@ -208,27 +208,7 @@ def base64_decode(text: bytes, url: bool) -> bytes:
 def uuid_generate() -> str:
     lib = _lib or load()
     out = ctypes.create_string_buffer(37)
-    with _lock:
+    with lock:
         if lib.crypto_uuid_generate(out) != 0:
             raise KeldoError(lib.crypto_last_error().decode("ascii", "replace"))
     return out.value.decode("ascii")
-
-
-def jwt_mint(secret: bytes, sub: bytes, email: bytes, ttl: int) -> str:
-    """secret, sub, email without NUL; 0 <= ttl <= 2^32 - 1."""
-    lib = _lib or load()
-    with _lock:
-        _ttl.value = ttl
-        token = lib.jwt_mint(secret, sub, email, _ttl)  # copied out by ctypes
-        if token is None:
-            raise mint_error(lib.crypto_last_error().decode("ascii", "replace"))
-    return token.decode("ascii")
-
-
-def jwt_verify(secret: bytes, token: bytes) -> tuple[bytes, bytes, int]:
-    """secret and token without NUL. Returns (sub, email, exp)."""
-    lib = _lib or load()
-    with _lock:
-        if lib.jwt_verify(secret, token, _sub_out, _email_out, _exp_out_ptr) != 0:
-            raise verify_error(lib.crypto_last_error().decode("ascii", "replace"))
-        return _sub_out.value, _email_out.value, _exp_out.value

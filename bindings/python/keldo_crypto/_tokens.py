@@ -1,0 +1,108 @@
+"""HS256 tokens: the argument checks and the locked library call, in one
+function each. These are the hot paths of a login service, so they use the
+library's functions directly rather than through a second layer."""
+
+from __future__ import annotations
+
+import ctypes
+from typing import NamedTuple
+
+from . import _native
+from ._checks import (MIN_SECRET_BYTES, Buffer, as_bytes, as_int, claim_bytes,
+                      secret_bytes)
+from ._errors import InvalidArgument, MalformedToken, mint_error, verify_error
+
+UINT32_MAX = 0xFFFFFFFF
+# The verifier refuses longer claims: its buffers hold 63 and 127 bytes.
+MAX_SUB_BYTES = 63
+MAX_EMAIL_BYTES = 127
+
+
+class Claims(NamedTuple):
+    """The claims of a verified token."""
+
+    sub: str
+    email: str
+    exp: int
+
+
+_make_claims = tuple.__new__  # Claims without its __new__'s argument handling
+
+# The outputs of the two calls, used only under the lock.
+_sub_out = ctypes.create_string_buffer(MAX_SUB_BYTES + 1)
+_email_out = ctypes.create_string_buffer(MAX_EMAIL_BYTES + 1)
+_exp_out = ctypes.c_int64()
+_exp_out_ptr = ctypes.pointer(_exp_out)
+_ttl = ctypes.c_uint32()
+
+_lock = _native.lock
+_mint = None
+_verify = None
+_last_error = None
+
+
+def _bind() -> None:
+    global _mint, _verify, _last_error
+    lib = _native.library()
+    _last_error = lib.crypto_last_error
+    _mint = lib.jwt_mint
+    _verify = lib.jwt_verify
+
+
+def jwt_mint(secret: str | Buffer, sub: str, email: str, ttl: int = 3600, *,
+             allow_short_secret: bool = False) -> str:
+    """An HS256 token for sub and email, valid from now for ttl seconds."""
+    # "0 in data" tests for a NUL: with b"\0" bytes.__contains__ first
+    # tries the needle as an integer and pays for a TypeError.
+    if type(secret) is not bytes or len(secret) < MIN_SECRET_BYTES or 0 in secret:
+        secret = secret_bytes("jwt_mint", secret, allow_short_secret)
+    sub_b = claim_bytes("jwt_mint", sub, "sub", MAX_SUB_BYTES)
+    email_b = claim_bytes("jwt_mint", email, "email", MAX_EMAIL_BYTES)
+    if type(ttl) is not int or not 0 <= ttl <= UINT32_MAX:
+        if not 0 <= as_int("jwt_mint", ttl, "ttl") <= UINT32_MAX:
+            raise InvalidArgument(f"jwt_mint: ttl must be 0 to {UINT32_MAX} seconds")
+    if _mint is None:
+        _bind()
+    # The token is a process-wide buffer that the next mint overwrites:
+    # ctypes copies it out (c_char_p result) before the lock is let go.
+    _lock.acquire()
+    try:
+        _ttl.value = ttl
+        token = _mint(secret, sub_b, email_b, _ttl)
+        if token is None:
+            raise mint_error(_last_error().decode("ascii", "replace"))
+    finally:
+        _lock.release()
+    return token.decode("ascii")
+
+
+def jwt_verify(secret: str | Buffer, token: str | bytes, *,
+               allow_short_secret: bool = False) -> Claims:
+    """The claims of token if it is signed with secret and valid now.
+
+    Raises MalformedToken, BadSignature, TokenExpired, TokenNotYetValid or
+    InvalidClaims (all TokenError) when it is not.
+    """
+    if type(secret) is not bytes or len(secret) < MIN_SECRET_BYTES or 0 in secret:
+        secret = secret_bytes("jwt_verify", secret, allow_short_secret)
+    if type(token) is str:
+        try:
+            tok = token.encode()
+        except UnicodeEncodeError:
+            raise MalformedToken("jwt_verify: malformed token (not text)") from None
+    else:
+        tok = as_bytes(token, "jwt_verify: token")
+    # As C text the token would end at a NUL, and what follows be ignored.
+    if 0 in tok:
+        raise MalformedToken("jwt_verify: malformed token (NUL character)")
+    if _verify is None:
+        _bind()
+    _lock.acquire()
+    try:
+        if _verify(secret, tok, _sub_out, _email_out, _exp_out_ptr) != 0:
+            raise verify_error(_last_error().decode("ascii", "replace"))
+        # The verifier hands out only whole claims of valid UTF-8.
+        return _make_claims(Claims, (_sub_out.value.decode(), _email_out.value.decode(),
+                                     _exp_out.value))
+    finally:
+        _lock.release()
