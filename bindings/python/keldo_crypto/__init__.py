@@ -171,17 +171,17 @@ def hmac_sha256(key: Buffer, data: Buffer) -> bytes:
 def compare_digest(a: Buffer | str, b: Buffer | str) -> bool:
     """a == b in time that depends only on the length, as hmac.compare_digest:
     bytes-like with bytes-like, or ASCII str with ASCII str."""
-    if isinstance(a, str) or isinstance(b, str):
-        if not (isinstance(a, str) and isinstance(b, str)):
-            raise TypeError("compare_digest: a str compares only with a str")
-        if not (a.isascii() and b.isascii()):
-            raise TypeError("compare_digest: str arguments must be ASCII")
-        x, y = a.encode("ascii"), b.encode("ascii")
-    else:
-        x, y = as_bytes(a, "compare_digest: a"), as_bytes(b, "compare_digest: b")
-    if len(x) != len(y):
-        return False
-    return _native.secure_compare(x, y)
+    if type(a) is not bytes or type(b) is not bytes:
+        if isinstance(a, str) or isinstance(b, str):
+            if not (isinstance(a, str) and isinstance(b, str)):
+                raise TypeError("compare_digest: a str compares only with a str")
+            if not (a.isascii() and b.isascii()):
+                raise TypeError("compare_digest: str arguments must be ASCII")
+            a, b = a.encode("ascii"), b.encode("ascii")
+        else:
+            a, b = as_bytes(a, "compare_digest: a"), as_bytes(b, "compare_digest: b")
+    # Lengths are not secret (hmac.compare_digest also answers at once).
+    return len(a) == len(b) and _native.secure_compare(a, b)
 
 
 def b64encode(data: Buffer) -> str:

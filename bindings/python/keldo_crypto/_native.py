@@ -7,7 +7,8 @@ token keldo_jwt_mint returns. Every call that can fail therefore runs under
 the copy of its token. The other calls get arguments that cannot be refused
 (the checks are here, next to the calls) and run without the lock; ctypes.CDLL
 releases the GIL for the length of each foreign call, so they also run in
-parallel with Python code in other threads.
+parallel with Python code in other threads (the token calls, short and locked
+anyway, keep it unless the token is long).
 """
 
 from __future__ import annotations
@@ -67,6 +68,15 @@ class _Library:
             if argtypes is not None:
                 fn.argtypes = argtypes
             setattr(self, name[len("keldo_"):], fn)
+        # The two token calls once more, through PyDLL, which keeps the GIL:
+        # they run under the lock anyway, and for a token of ordinary size
+        # take about half a microsecond, less than handing the GIL over and
+        # taking it back costs (_tokens.py).
+        with_gil = ctypes.PyDLL(path, handle=handle._handle)
+        self.jwt_mint_with_gil = with_gil.keldo_jwt_mint
+        self.jwt_mint_with_gil.restype = c_char_p
+        self.jwt_verify_with_gil = with_gil.keldo_jwt_verify
+        self.jwt_verify_with_gil.restype = c_int32
 
 
 _lib: _Library | None = None
@@ -145,6 +155,8 @@ def _checked_out(name: str) -> KeldoError:
 
 # ---- calls that cannot fail: no lock ----------------------------------------
 
+_Digest = ctypes.c_char * 32  # the array type once: create_string_buffer is slow
+
 def secure_compare(a: bytes, b: bytes) -> bool:
     """a and b of equal length; the time depends on that length only."""
     lib = _lib or load()
@@ -153,7 +165,7 @@ def secure_compare(a: bytes, b: bytes) -> bool:
 
 def sha256(data: bytes) -> bytes:
     lib = _lib or load()
-    out = ctypes.create_string_buffer(32)
+    out = _Digest()
     if lib.crypto_sha256(data, len(data), out) != 0:
         raise _checked_out("crypto_sha256")
     return out.raw
@@ -161,7 +173,7 @@ def sha256(data: bytes) -> bytes:
 
 def hmac_sha256(key: bytes, data: bytes) -> bytes:
     lib = _lib or load()
-    out = ctypes.create_string_buffer(32)
+    out = _Digest()
     if lib.crypto_hmac_sha256(key, len(key), data, len(data), out) != 0:
         raise _checked_out("crypto_hmac_sha256")
     return out.raw

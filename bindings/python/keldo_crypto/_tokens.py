@@ -28,25 +28,35 @@ class Claims(NamedTuple):
 
 _make_claims = tuple.__new__  # Claims without its __new__'s argument handling
 
-# The outputs of the two calls, used only under the lock.
+# The outputs of the two calls, used only under the lock. The byref()
+# arguments are made once: ctypes passes them without building new ones.
 _sub_out = ctypes.create_string_buffer(MAX_SUB_BYTES + 1)
 _email_out = ctypes.create_string_buffer(MAX_EMAIL_BYTES + 1)
 _exp_out = ctypes.c_int64()
-_exp_out_ptr = ctypes.pointer(_exp_out)
+_sub_arg = ctypes.byref(_sub_out)
+_email_arg = ctypes.byref(_email_out)
+_exp_arg = ctypes.byref(_exp_out)
 _ttl = ctypes.c_uint32()
 
-_lock = _native.lock
+_acquire = _native.lock.acquire
+_release = _native.lock.release
 _mint = None
 _verify = None
+_verify_long = None
 _last_error = None
+# Longer tokens (the header has no limit) are verified without the GIL, so a
+# flood of them does not stop the other threads; shorter ones, up to a few
+# microseconds of work, keep it (see _native).
+_LONG_TOKEN = 16384
 
 
 def _bind() -> None:
-    global _mint, _verify, _last_error
+    global _mint, _verify, _verify_long, _last_error
     lib = _native.library()
     _last_error = lib.crypto_last_error
-    _mint = lib.jwt_mint
-    _verify = lib.jwt_verify
+    _mint = lib.jwt_mint_with_gil  # its inputs are at most a few hundred bytes
+    _verify = lib.jwt_verify_with_gil
+    _verify_long = lib.jwt_verify
 
 
 def jwt_mint(secret: str | Buffer, sub: str, email: str, ttl: int = 3600, *,
@@ -65,14 +75,14 @@ def jwt_mint(secret: str | Buffer, sub: str, email: str, ttl: int = 3600, *,
         _bind()
     # The token is a process-wide buffer that the next mint overwrites:
     # ctypes copies it out (c_char_p result) before the lock is let go.
-    _lock.acquire()
+    _acquire()
     try:
         _ttl.value = ttl
         token = _mint(secret, sub_b, email_b, _ttl)
         if token is None:
             raise mint_error(_last_error().decode("ascii", "replace"))
     finally:
-        _lock.release()
+        _release()
     return token.decode("ascii")
 
 
@@ -97,12 +107,13 @@ def jwt_verify(secret: str | Buffer, token: str | bytes, *,
         raise MalformedToken("jwt_verify: malformed token (NUL character)")
     if _verify is None:
         _bind()
-    _lock.acquire()
+    _acquire()
     try:
-        if _verify(secret, tok, _sub_out, _email_out, _exp_out_ptr) != 0:
+        verify = _verify if len(tok) <= _LONG_TOKEN else _verify_long
+        if verify(secret, tok, _sub_arg, _email_arg, _exp_arg) != 0:
             raise verify_error(_last_error().decode("ascii", "replace"))
         # The verifier hands out only whole claims of valid UTF-8.
         return _make_claims(Claims, (_sub_out.value.decode(), _email_out.value.decode(),
                                      _exp_out.value))
     finally:
-        _lock.release()
+        _release()
