@@ -119,7 +119,8 @@ def main() -> int:
         if need is not None:
             mark = f"≥ {need}" + ("" if ratio >= need else " (not met)")
             failed |= ratio < need
-        print(f"| {name} | `{ours}` | {fmt(t_o)} | `{peer}` | {fmt(t_p)} | **{ratio:.2f}** | {mark} |")
+        print(f"| {name} | `{ours}` | {fmt(t_o)} | `{peer}` | {fmt(t_p)} | **{ratio:.2f}** "
+              f"| {mark} |")
     return 1 if failed and not args.quick else 0
 
 

@@ -140,7 +140,8 @@ def _parse_stored(stored: str) -> tuple[int, bytes, bytes]:
             raise InvalidArgument(f"{fn}: not a valid pbkdf2_sha256$N$SALT$HASH string")
         key = _b64_field(fields[3], True)
         if key is None or len(key) != HASH_BYTES:
-            raise InvalidArgument(f"{fn}: hash of the pbkdf2_sha256$ string is not Base64 of 32 bytes")
+            raise InvalidArgument(
+                f"{fn}: hash of the pbkdf2_sha256$ string is not Base64 of 32 bytes")
         return n, text_or_bytes(fields[2], f"{fn}: salt"), key
     raise InvalidArgument(f"{fn}: unrecognised hash; expected $pbkdf2-sha256$i=N$SALT$HASH "
                           "or pbkdf2_sha256$N$SALT$HASH")
@@ -165,7 +166,8 @@ def sha256(data: Buffer) -> bytes:
 
 def hmac_sha256(key: Buffer, data: Buffer) -> bytes:
     """The 32-byte HMAC-SHA256 of data under key (any length)."""
-    return _native.hmac_sha256(as_bytes(key, "hmac_sha256: key"), as_bytes(data, "hmac_sha256: data"))
+    return _native.hmac_sha256(as_bytes(key, "hmac_sha256: key"),
+                               as_bytes(data, "hmac_sha256: data"))
 
 
 def compare_digest(a: Buffer | str, b: Buffer | str) -> bool:

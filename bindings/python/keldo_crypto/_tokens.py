@@ -53,10 +53,11 @@ _LONG_TOKEN = 16384
 def _bind() -> None:
     global _mint, _verify, _verify_long, _last_error
     lib = _native.library()
+    # _mint and _verify last: a thread that finds them set finds the rest.
     _last_error = lib.crypto_last_error
+    _verify_long = lib.jwt_verify
     _mint = lib.jwt_mint_with_gil  # its inputs are at most a few hundred bytes
     _verify = lib.jwt_verify_with_gil
-    _verify_long = lib.jwt_verify
 
 
 def jwt_mint(secret: str | Buffer, sub: str, email: str, ttl: int = 3600, *,

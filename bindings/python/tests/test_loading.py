@@ -58,7 +58,8 @@ def test_explicit_path_comes_first(package_copy, library):
             "try:\n    k.load_library('/elsewhere/libkeldo_crypto.so')\n"
             "except k.KeldoError as e:\n    print('refused:', e)\n")
     r = subprocess.run([sys.executable, "-c", code, library], cwd=package_copy, text=True,
-                       capture_output=True, env={**os.environ, "KELDO_CRYPTO_LIBRARY": "/nonexistent"})
+                       capture_output=True,
+                       env={**os.environ, "KELDO_CRYPTO_LIBRARY": "/nonexistent"})
     assert r.returncode == 0, r.stderr
     lines = r.stdout.splitlines()
     assert lines[:2] == [library, library]

@@ -2,6 +2,7 @@
 every refusal with its own message, PBKDF2 without the GIL."""
 
 import hashlib
+import os
 import threading
 import time
 
@@ -118,3 +119,50 @@ def test_pbkdf2_lets_other_threads_run():
     # (it may still run for one switch interval before the call begins).
     longest_stop = max(b - a for a, b in zip(inside, inside[1:]))
     assert longest_stop < 0.5 * (end - start), (longest_stop, end - start)
+
+
+def test_long_token_is_verified_too():
+    # Over 16 KiB the call lets other threads run; the verdict is the same.
+    now = int(time.time())
+    claims = {"sub": "s", "email": "e", "iss": "keldo", "exp": now + 60, "nbf": now}
+    token = jwt.encode(claims, SECRET, algorithm="HS256", headers={"pad": "x" * 20000})
+    assert len(token) > 16384
+    assert kc.jwt_verify(SECRET, token) == ("s", "e", now + 60)
+    with pytest.raises(kc.BadSignature):
+        kc.jwt_verify(b"w" * 32, token)
+
+
+@pytest.mark.skipif(not hasattr(os, "fork"), reason="no fork")
+def test_fork_while_another_thread_holds_the_lock():
+    # The child has no such thread: its copy of the lock must not stay held.
+    from keldo_crypto import _native
+    held, release = threading.Event(), threading.Event()
+
+    def holder():
+        with _native.lock:
+            held.set()
+            release.wait()
+
+    t = threading.Thread(target=holder)
+    t.start()
+    held.wait()
+    try:
+        pid = os.fork()
+        if pid == 0:
+            token = kc.jwt_mint(SECRET, "c", "d")
+            ok = kc.b64decode("aGk=") == b"hi" and kc.jwt_verify(SECRET, token).sub == "c"
+            os._exit(0 if ok else 1)
+        deadline = time.monotonic() + 20
+        while True:
+            done, status = os.waitpid(pid, os.WNOHANG)
+            if done:
+                break
+            if time.monotonic() > deadline:
+                os.kill(pid, 9)
+                os.waitpid(pid, 0)
+                pytest.fail("the child hung on the library's lock")
+            time.sleep(0.01)
+        assert os.waitstatus_to_exitcode(status) == 0
+    finally:
+        release.set()
+        t.join()
