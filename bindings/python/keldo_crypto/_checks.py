@@ -8,7 +8,7 @@ from ._errors import InvalidArgument
 
 Buffer = Union[bytes, bytearray, memoryview]
 
-# PyJWT warns below this key length (RFC 7518 3.2: at least the hash size).
+# RFC 7518 3.2 asks for at least the hash size; newer PyJWT warns below it.
 MIN_SECRET_BYTES = 32
 
 
