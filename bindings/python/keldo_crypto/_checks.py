@@ -12,12 +12,12 @@ Buffer = Union[bytes, bytearray, memoryview]
 MIN_SECRET_BYTES = 32
 
 
-def as_bytes(value: Buffer, what: str) -> bytes:
+def as_bytes(value: object, what: str) -> bytes:
     if type(value) is bytes:
         return value
     if isinstance(value, str):
         raise TypeError(f"{what} must be bytes, not str")
-    return memoryview(value).tobytes()  # TypeError for anything not a buffer
+    return memoryview(value).tobytes()  # type: ignore[arg-type]  # TypeError if no buffer
 
 
 def text_or_bytes(value: str | Buffer, what: str) -> bytes:
@@ -69,7 +69,7 @@ def ascii_text(fn: str, text: str | bytes, what: str) -> bytes:
     return data
 
 
-def as_int(fn: str, value: int, name: str) -> int:
+def as_int(fn: str, value: object, name: str) -> int:
     if not isinstance(value, int) or isinstance(value, bool):
         raise TypeError(f"{fn}: {name} must be int")
     return value

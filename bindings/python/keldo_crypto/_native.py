@@ -17,6 +17,7 @@ import ctypes
 import os
 import sys
 import threading
+from typing import Callable, Optional
 from ctypes import POINTER, c_char_p, c_int32, c_uint32, c_uint64, c_void_p
 
 from ._errors import InvalidArgument, KeldoError, LibraryNotFound
@@ -57,6 +58,23 @@ _PROTOTYPES = (
 class _Library:
     """The loaded library: its path and its functions with their prototypes."""
 
+    path: str
+    crypto_last_error: Callable[[], bytes]
+    crypto_secure_compare: Callable[..., int]
+    verify_password_hash: Callable[..., int]
+    crypto_sha256: Callable[..., int]
+    crypto_hmac_sha256: Callable[..., int]
+    crypto_pbkdf2_sha256: Callable[..., int]
+    crypto_base64_encode: Callable[..., int]
+    crypto_base64_decode: Callable[..., int]
+    crypto_base64url_encode: Callable[..., int]
+    crypto_base64url_decode: Callable[..., int]
+    crypto_uuid_generate: Callable[..., int]
+    jwt_mint: Callable[..., Optional[bytes]]
+    jwt_verify: Callable[..., int]
+    jwt_mint_with_gil: Callable[..., Optional[bytes]]
+    jwt_verify_with_gil: Callable[..., int]
+
     def __init__(self, handle: ctypes.CDLL, path: str) -> None:
         self.path = path
         for name, restype, argtypes in _PROTOTYPES:
@@ -73,10 +91,10 @@ class _Library:
         # take about half a microsecond, less than handing the GIL over and
         # taking it back costs (_tokens.py).
         with_gil = ctypes.PyDLL(path, handle=handle._handle)
+        with_gil.keldo_jwt_mint.restype = c_char_p
+        with_gil.keldo_jwt_verify.restype = c_int32
         self.jwt_mint_with_gil = with_gil.keldo_jwt_mint
-        self.jwt_mint_with_gil.restype = c_char_p
         self.jwt_verify_with_gil = with_gil.keldo_jwt_verify
-        self.jwt_verify_with_gil.restype = c_int32
 
 
 _lib: _Library | None = None

@@ -5,7 +5,7 @@ library's functions directly rather than through a second layer."""
 from __future__ import annotations
 
 import ctypes
-from typing import NamedTuple
+from typing import Callable, NamedTuple
 
 from . import _native
 from ._checks import (MIN_SECRET_BYTES, Buffer, as_bytes, as_int, claim_bytes,
@@ -40,24 +40,46 @@ _ttl = ctypes.c_uint32()
 
 _acquire = _native.lock.acquire
 _release = _native.lock.release
-_mint = None
-_verify = None
-_verify_long = None
-_last_error = None
 # Longer tokens (the header has no limit) are verified without the GIL, so a
 # flood of them does not stop the other threads; shorter ones, up to a few
 # microseconds of work, keep it (see _native).
 _LONG_TOKEN = 16384
 
 
+# The library's functions, bound on first use: until then each name holds a
+# function that loads the library, binds them all and makes the call.
 def _bind() -> None:
     global _mint, _verify, _verify_long, _last_error
     lib = _native.library()
-    # _mint and _verify last: a thread that finds them set finds the rest.
     _last_error = lib.crypto_last_error
     _verify_long = lib.jwt_verify
     _mint = lib.jwt_mint_with_gil  # its inputs are at most a few hundred bytes
     _verify = lib.jwt_verify_with_gil
+
+
+def _first_mint(*args: object) -> bytes | None:
+    _bind()
+    return _mint(*args)
+
+
+def _first_verify(*args: object) -> int:
+    _bind()
+    return _verify(*args)
+
+
+def _first_verify_long(*args: object) -> int:
+    _bind()
+    return _verify_long(*args)
+
+
+def _first_last_error() -> bytes:
+    return _native.library().crypto_last_error()
+
+
+_mint: Callable[..., bytes | None] = _first_mint
+_verify: Callable[..., int] = _first_verify
+_verify_long: Callable[..., int] = _first_verify_long
+_last_error: Callable[[], bytes] = _first_last_error
 
 
 def jwt_mint(secret: str | Buffer, sub: str, email: str, ttl: int = 3600, *,
@@ -72,8 +94,6 @@ def jwt_mint(secret: str | Buffer, sub: str, email: str, ttl: int = 3600, *,
     if type(ttl) is not int or not 0 <= ttl <= UINT32_MAX:
         if not 0 <= as_int("jwt_mint", ttl, "ttl") <= UINT32_MAX:
             raise InvalidArgument(f"jwt_mint: ttl must be 0 to {UINT32_MAX} seconds")
-    if _mint is None:
-        _bind()
     # The token is a process-wide buffer that the next mint overwrites:
     # ctypes copies it out (c_char_p result) before the lock is let go.
     _acquire()
@@ -106,8 +126,6 @@ def jwt_verify(secret: str | Buffer, token: str | bytes, *,
     # As C text the token would end at a NUL, and what follows be ignored.
     if 0 in tok:
         raise MalformedToken("jwt_verify: malformed token (NUL character)")
-    if _verify is None:
-        _bind()
     _acquire()
     try:
         verify = _verify if len(tok) <= _LONG_TOKEN else _verify_long
