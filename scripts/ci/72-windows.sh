@@ -42,7 +42,10 @@ dll=$build/src/keldo_crypto.dll
 # Nothing of the library's own runs when the DLL is loaded: no constructor
 # or destructor lists in its objects.
 for obj in "$build"/src/CMakeFiles/keldo_crypto*.dir/*.obj; do
-  if x86_64-w64-mingw32-objdump -h "$obj" | grep -qE '\.(ctors|dtors)|\.CRT\$X[CIPT]'; then
+  # (Read whole first: grep -q leaving early would fail objdump's write,
+  # and pipefail would turn a match into no match.)
+  sections=$(x86_64-w64-mingw32-objdump -h "$obj")
+  if grep -qE '\.(ctors|dtors)|\.CRT\$X[CIPT]' <<<"$sections"; then
     echo "72-windows: $(basename "$obj") has start-up code" >&2
     exit 1
   fi

@@ -56,8 +56,8 @@ run() {
 mkdir -p "$work/mingw"
 quiet x86_64-w64-mingw32-gcc -std=c11 -O2 -Wall -Wextra -Werror -I "$pkg/include" \
   "$here/consumer.c" -L "$pkg/lib" -lkeldo_crypto -o "$work/mingw/consumer.exe"
-x86_64-w64-mingw32-objdump -p "$work/mingw/consumer.exe" | grep -q 'DLL Name: keldo_crypto.dll' ||
-  fail "the MinGW consumer does not import keldo_crypto.dll"
+imports=$(x86_64-w64-mingw32-objdump -p "$work/mingw/consumer.exe")
+grep -q 'DLL Name: keldo_crypto.dll' <<<"$imports" || fail "the MinGW consumer does not import keldo_crypto.dll"
 echo "MinGW-w64 GCC, -L lib -lkeldo_crypto:"
 run "$work/mingw/consumer.exe"
 
