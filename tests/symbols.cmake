@@ -7,6 +7,10 @@ if(WIN32)
     COMMAND ${PROJECT_SOURCE_DIR}/scripts/cross/check-dll-exports
             $<TARGET_FILE:keldo_crypto> ${PROJECT_SOURCE_DIR}/include/keldo_crypto.h
             ${CMAKE_OBJDUMP})
+  # The version resource, read back from the DLL.
+  add_test(NAME version_resource
+    COMMAND ${PROJECT_SOURCE_DIR}/scripts/cross/check-dll-version
+            $<TARGET_FILE:keldo_crypto> ${PROJECT_VERSION} ${CMAKE_RC_COMPILER})
   return()
 endif()
 

@@ -1,17 +1,22 @@
 #!/usr/bin/env bash
-# Windows x64: a cross build with MinGW-w64 producing keldo_crypto.dll and
-# its import library, a check of the DLL's export table, and the suite
-# under Wine, once with the default backends and once with the portable
-# ones pinned. yyjson, OpenSSL's libcrypto (the tests' reference) and
-# GoogleTest are built for the target by scripts/cross/windows-sysroot.
+# Windows x64: a cross build with MinGW-w64 producing keldo_crypto.dll, its
+# import libraries (MinGW and MSVC) and its version resource, a check of
+# the DLL's export table, and the whole suite under Wine, once with the
+# default backends and once with the portable ones pinned. yyjson (as
+# libyyjson.dll, from Debian's source), OpenSSL's libcrypto (the tests'
+# reference) and GoogleTest are built for the target by
+# scripts/cross/windows-sysroot, which says which yyjson it built.
+# Then the package keldo-crypto-<version>-win64.zip, unpacked into an empty
+# folder, with a MinGW and an MSVC-ABI program built from it and run.
 #
-# When Debian's yyjson source cannot be downloaded, there is no
+# Only when the mirror serves no yyjson source at all is there no
 # libyyjson.dll: the DLL and the programs are still built and the export
 # table checked, but what loads yyjson cannot run. The stage then runs
 # every test program that never calls into yyjson (they delay-load it),
-# says loudly which were left out, and passes.
+# says loudly (BLOCKED) which were left out, builds no package, and passes.
 # Tests that drive the build from host programs (shell checkers, an
-# installed consumer) need a host-architecture library and run natively only.
+# installed consumer) need a host-architecture library and run natively
+# only; those that count heap blocks interpose glibc's allocator.
 #   KELDO_WINDOWS_BUILD_DIR  build directory (default build-windows)
 set -euo pipefail
 top=$(cd "$(dirname "$0")/../.." && pwd)
@@ -37,7 +42,10 @@ dll=$build/src/keldo_crypto.dll
 # Nothing of the library's own runs when the DLL is loaded: no constructor
 # or destructor lists in its objects.
 for obj in "$build"/src/CMakeFiles/keldo_crypto*.dir/*.obj; do
-  if x86_64-w64-mingw32-objdump -h "$obj" | grep -qE '\.(ctors|dtors)|\.CRT\$X[CIPT]'; then
+  # (Read whole first: grep -q leaving early would fail objdump's write,
+  # and pipefail would turn a match into no match.)
+  sections=$(x86_64-w64-mingw32-objdump -h "$obj")
+  if grep -qE '\.(ctors|dtors)|\.CRT\$X[CIPT]' <<<"$sections"; then
     echo "72-windows: $(basename "$obj") has start-up code" >&2
     exit 1
   fi
@@ -48,8 +56,11 @@ echo "keldo_crypto.dll imports: $(x86_64-w64-mingw32-objdump -p "$dll" | awk '/D
 export KELDO_WINE_DLL_PATH=$build/src
 trap '"${wine_run[@]}" --stop 2>/dev/null || true' EXIT
 "${wine_run[@]}" --init >/dev/null 2>&1
+"${wine_run[@]}" --persist
 
 yyjson=$(cat "$sysroot/keldo/yyjson")
+read -r yyjson_debian yyjson_suite <"$sysroot/keldo/yyjson-source"
+echo "yyjson for Windows: $(cat "$sysroot/keldo/yyjson-version") (Debian $yyjson_debian, $yyjson_suite; $yyjson)"
 exclude=$host_only
 if [ "$yyjson" != built ]; then
   # The programs that call into yyjson, and those linked to the DLL.
@@ -72,3 +83,8 @@ run() {
 }
 run
 run KELDO_TEST_SHA256_BACKEND=portable KELDO_TEST_BASE64_BACKEND=portable
+
+[ "$yyjson" = built ] || exit 0
+echo "== The Windows package"
+zip=$("$top/scripts/cross/windows-package" "$build")
+WINEPREFIX=$sysroot/wineprefix "$top/tests/consumer/windows-zip.sh" "$zip" "$top/scripts/cross/wine-run"
