@@ -78,7 +78,7 @@ fi
 grep -E '^ *(dh_[a-z_]+|dpkg-[a-z]+:) |tests passed|Total Test time|dpkg-gensymbols|dpkg-shlibdeps' \
   "$work/build.log" | grep -v '^ *dh_[a-z_]* -O--buildsystem=cmake$' || true
 echo "package build: $((SECONDS - start)) s"
-for deb in "$work"/*.deb; do
+for deb in "$work"/libkeldo-crypto1_*.deb "$work"/libkeldo-crypto-dev_*.deb "$work"/keldo-crypto_*.deb; do
   echo "-- $(basename "$deb")"
   dpkg-deb -f "$deb" Package Version Architecture Depends | sed 's/^/   /'
   dpkg-deb -c "$deb" | awk '{print "   " $6 ($7 ? " " $7 " " $8 : "")}'
