@@ -41,9 +41,9 @@ cleanup() {
   trap - EXIT INT TERM HUP
   left=$(installed_packages)
   if [ -n "$left" ]; then
-    echo "== purge: $left"
+    echo "== purge: $(echo $left)"
     # shellcheck disable=SC2086 # a list of package names
-    DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq $left >/dev/null || rc=1
+    DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600 purge -y -qq $left >/dev/null || rc=1
     left=$(installed_packages)
     if [ -n "$left" ]; then
       echo "FAIL: still installed after the purge: $left" >&2
@@ -74,9 +74,10 @@ if ! (cd "$work/src" && DEB_BUILD_OPTIONS="parallel=2" dpkg-buildpackage -us -uc
   echo "FAIL: dpkg-buildpackage" >&2
   exit 1
 fi
-# The steps, the test summary and dpkg's own report; the full log is long.
-grep -E '^ *(dh_[a-z_]+|dpkg-[a-z]+:) |tests passed|Total Test time|dpkg-gensymbols|dpkg-shlibdeps' \
-  "$work/build.log" | grep -v '^ *dh_[a-z_]* -O--buildsystem=cmake$' || true
+# The project's options, dh's steps, the test summary and what was built;
+# the full log is long.
+grep -E '^\s+-DKELDO_|^\s*dh_[a-z_]+|^chrpath |tests passed|Total Test time|^dpkg-deb: building' "$work/build.log" |
+  sed -e 's/ -O--buildsystem=cmake$//' -e 's/^\s*/   /'
 echo "package build: $((SECONDS - start)) s"
 
 echo "== build flags: dpkg-buildflags' hardening in every compile and link, nothing else"
@@ -107,7 +108,7 @@ echo "lintian: no errors, no warnings; overridden, each with its reason:"
 
 
 echo "== apt-get install ./*.deb"
-(cd "$work" && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
+(cd "$work" && DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends \
    ./libkeldo-crypto1_*.deb ./libkeldo-crypto-dev_*.deb ./keldo-crypto_*.deb >/dev/null)
 dpkg-query -W -f='${Package} ${Version} ${Status}\n' "${packages[@]}"
 
