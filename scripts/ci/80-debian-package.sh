@@ -76,7 +76,7 @@ if ! (cd "$work/src" && DEB_BUILD_OPTIONS="parallel=2" dpkg-buildpackage -us -uc
 fi
 # The project's options, dh's steps, the test summary and what was built;
 # the full log is long.
-grep -E '^\s+-DKELDO_|^\s*dh_[a-z_]+|^chrpath |tests passed|Total Test time|^dpkg-deb: building' "$work/build.log" |
+grep -E '^\s+-DKELDO_|^\s*dh_[a-z_]+|tests passed|Total Test time|^dpkg-deb: building' "$work/build.log" |
   sed -e 's/ -O--buildsystem=cmake$//' -e 's/^\s*/   /'
 echo "package build: $((SECONDS - start)) s"
 
