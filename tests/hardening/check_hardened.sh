@@ -13,7 +13,8 @@ trap 'rm -rf "$work"' EXIT
 "$cmake" --install "$build" --config "$config" --prefix "$work/prefix" >"$work/log" 2>&1 \
   || { cat "$work/log" >&2; exit 1; }
 
-files=$(find "$work/prefix" -type f \( -name 'libkeldo_crypto.so.*' -o -name keldo-crypto \))
+# bin/keldo-crypto, not the completion file of the same name.
+files=$(find "$work/prefix" -type f \( -name 'libkeldo_crypto.so.*' -o -path '*/bin/keldo-crypto' \))
 [ -n "$files" ] || { echo "FAIL: nothing installed to check" >&2; exit 1; }
 
 status=0

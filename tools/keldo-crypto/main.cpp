@@ -1,6 +1,9 @@
 // keldo-crypto: the keldo-crypto library on the command line.
+#include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <dlfcn.h>
 #include <new>
 #include <string>
 #include <string_view>
@@ -9,6 +12,7 @@
 #include "cli.h"
 #include "commands.h"
 #include "io.h"
+#include "keldo_crypto.h"
 
 namespace {
 
@@ -42,6 +46,35 @@ const char kHelp[] =
     "  2  usage error\n"
     "  3  input/output error: a file could not be read, output could not be written\n";
 
+// The library's version, without an export for it. When the library's code
+// comes from a shared object, that file's name carries the full version
+// (libkeldo_crypto.so.1 -> libkeldo_crypto.so.1.0.0, the SONAME link
+// resolved): dladdr finds it from an address inside the library, its error
+// text. When the code is linked into this program, it is this build's.
+std::string library_version_line() {
+    std::string line = "library: libkeldo_crypto ";
+    Dl_info lib{}, self{};
+    static const char kHere = 0;
+    if (dladdr(keldo_crypto_last_error(), &lib) == 0 || lib.dli_fname == nullptr ||
+        dladdr(&kHere, &self) == 0) {
+        line += "unknown (not found by the dynamic loader)\n";
+        return line;
+    }
+    if (lib.dli_fbase == self.dli_fbase) {
+        line += KELDO_TOOL_VERSION " (built into the tool)\n";
+        return line;
+    }
+    char resolved[PATH_MAX];
+    std::string_view path = realpath(lib.dli_fname, resolved) != nullptr ? resolved : lib.dli_fname;
+    std::string_view base = path.substr(path.rfind('/') + 1);  // npos + 1 == 0
+    constexpr std::string_view kStem = "libkeldo_crypto.so.";
+    line += base.starts_with(kStem) ? base.substr(kStem.size()) : std::string_view("unknown");
+    line += " (";
+    line += path;
+    line += ")\n";
+    return line;
+}
+
 struct Command {
     std::string_view name;
     int (*run)(int, char **, int);
@@ -62,6 +95,7 @@ int dispatch(int argc, char **argv) {
     }
     if (name == "--version") {
         kc::out("keldo-crypto " KELDO_TOOL_VERSION "\n");
+        kc::out(library_version_line());
         return kc::kOk;
     }
     for (const auto &c : kCommands)
