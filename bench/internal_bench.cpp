@@ -14,6 +14,7 @@
 #include <openssl/evp.h>
 #include <openssl/sha.h>
 
+#include "backend_select.h"
 #include "peers.h"
 #include "sha256.h"
 

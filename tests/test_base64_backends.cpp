@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "backend_select.h"
 #include "base64.h"
 #include "hash_oracle.h"
 

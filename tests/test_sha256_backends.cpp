@@ -14,6 +14,7 @@
 #include <sys/auxv.h>
 #endif
 
+#include "backend_select.h"
 #include "fips180_vectors.h"
 #include "hash_oracle.h"
 #include "hex.h"
