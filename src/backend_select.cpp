@@ -28,6 +28,12 @@ bool runs_here(const dispatch_point<Backend> &p, const char *name) {
 }
 
 template <class Backend>
+bool features_here(const dispatch_point<Backend> &p, const char *name) {
+    const Backend *b = find(p, name);
+    return b != nullptr && (b->needs & ~cpu_features()) == 0;
+}
+
+template <class Backend>
 int32_t pin(dispatch_point<Backend> &p, const char *name) {
     const Backend *b = find(p, name);
     if (b == nullptr || !backend_runs_here(p, *b)) return -1;
@@ -41,8 +47,14 @@ const char *sha256_backend_at(size_t i) { return at(sha256_dispatch(), i); }
 const char *sha256_backend_name() { return chosen_backend(sha256_dispatch())->name; }
 int32_t sha256_backend_select(const char *name) { return pin(sha256_dispatch(), name); }
 bool sha256_backend_runs_here(const char *name) { return runs_here(sha256_dispatch(), name); }
+bool sha256_backend_features_here(const char *name) {
+    return features_here(sha256_dispatch(), name);
+}
 
 const char *base64_backend_at(size_t i) { return at(base64_dispatch(), i); }
 const char *base64_backend_name() { return chosen_backend(base64_dispatch())->name; }
 int32_t base64_backend_select(const char *name) { return pin(base64_dispatch(), name); }
 bool base64_backend_runs_here(const char *name) { return runs_here(base64_dispatch(), name); }
+bool base64_backend_features_here(const char *name) {
+    return features_here(base64_dispatch(), name);
+}

@@ -17,7 +17,9 @@ const char *base64_backend_at(size_t i);
 const char *base64_backend_name();
 int32_t base64_backend_select(const char *name);
 
-// Whether this machine runs the named backend (its features and its
-// self-test), without pinning it.
+// Whether this machine has the named backend's processor features, and
+// whether it also passes its self-test here; nothing is pinned.
+bool sha256_backend_features_here(const char *name);
 bool sha256_backend_runs_here(const char *name);
+bool base64_backend_features_here(const char *name);
 bool base64_backend_runs_here(const char *name);
