@@ -31,7 +31,7 @@ size_t base64_decode_ssse3(const unsigned char *in, size_t len, uint8_t *out,
                            int32_t url_safe);
 
 // base64_x86_avx2.cpp (-mavx2): 24 bytes to 32 characters per step, the
-// SSSE3 loop for what remains.
+// SSSE3 loops for what is too short.
 size_t base64_encode_avx2(const uint8_t *in, size_t len, char *out, int32_t url_safe);
 size_t base64_decode_avx2(const unsigned char *in, size_t len, uint8_t *out,
                           int32_t url_safe);

@@ -1,9 +1,10 @@
 // Base64 bulk encoding and decoding, 24 bytes to 32 characters per step,
-// with AVX2: the SSSE3 loops' method (base64_x86_ssse3.cpp) on both 128-bit
-// lanes at once, then the SSSE3 loop for what is left. Built with -mavx2
-// alone; reached only after base64.cpp's dispatch has found AVX2 with the
-// operating system's support and the backend passed its self-test. No table
-// is indexed by data: shuffles of constant registers and range comparisons.
+// with AVX2. Encoding is the SSSE3 loop's method (base64_x86_ssse3.cpp) on
+// both 128-bit lanes at once; decoding classifies each character by its two
+// nibbles with shuffles of constant registers (Muła's method). The SSSE3
+// loops take what is too short for a 32-byte run. Built with -mavx2 alone; reached only after
+// base64.cpp's dispatch has found AVX2 with the operating system's support
+// and the backend passed its self-test. No memory is indexed by data.
 #include <immintrin.h>
 
 #include "base64_x86.h"
@@ -32,38 +33,101 @@ inline __m256i to_chars(__m256i v, __m256i offsets) {
     return _mm256_add_epi8(v, _mm256_shuffle_epi8(offsets, idx));
 }
 
-inline __m256i in_range(__m256i c, char lo, char hi) {
-    return _mm256_and_si256(_mm256_cmpgt_epi8(c, _mm256_set1_epi8(char(lo - 1))),
-                            _mm256_cmpgt_epi8(_mm256_set1_epi8(char(hi + 1)), c));
+// The decoder's tables, derived here from the alphabets rather than
+// written out. Validity: each high nibble belongs to a class by the set of
+// low nibbles it accepts; lo_bits[l] holds the bits of the classes that
+// refuse l, hi_bits[h] the bit of h's class, so a character is refused
+// exactly when the two share a bit (Muła's method). Values: the character
+// plus roll[index], the index being the high nibble, with the few
+// characters whose offset differs from the rest of their nibble moved to
+// unused indices by an XOR.
+struct tables {
+    int8_t lo_bits[16], hi_bits[16], roll[16];
+};
+
+constexpr int char_value(int c, bool url) {
+    if (c >= 'A' && c <= 'Z') return c - 'A';
+    if (c >= 'a' && c <= 'z') return c - 'a' + 26;
+    if (c >= '0' && c <= '9') return c - '0' + 52;
+    if (c == '+' || (url && c == '-')) return 62;
+    if (c == '/' || (url && c == '_')) return 63;
+    return -1;
 }
 
-inline __m256i pick(__m256i mask, char offset) {
-    return _mm256_and_si256(mask, _mm256_set1_epi8(offset));
+// The XOR that moves a character to its roll index: '/' and '_' by 8,
+// '-' by 9 (none of them shares its nibble's offset).
+constexpr int roll_xor(int c) { return c == '/' || c == '_' ? 8 : c == '-' ? 9 : 0; }
+
+constexpr tables make_tables(bool url) {
+    tables t{};
+    int class_of[16] = {};
+    int accepted[8] = {};
+    int classes = 0;
+    for (int h = 0; h < 16; ++h) {
+        int set = 0;
+        for (int l = 0; l < 16; ++l)
+            if (char_value(16 * h + l, url) >= 0) set |= 1 << l;
+        int k = 0;
+        while (k < classes && accepted[k] != set) ++k;
+        if (k == classes) accepted[classes++] = set;  // at most 6 classes
+        class_of[h] = k;
+    }
+    for (int h = 0; h < 16; ++h) t.hi_bits[h] = int8_t(1 << class_of[h]);
+    for (int l = 0; l < 16; ++l) {
+        int bits = 0;
+        for (int k = 0; k < classes; ++k)
+            if ((accepted[k] & (1 << l)) == 0) bits |= 1 << k;
+        t.lo_bits[l] = int8_t(bits);
+    }
+    for (int c = 0; c < 128; ++c) {
+        const int v = char_value(c, url);
+        if (v >= 0) t.roll[(c >> 4) ^ roll_xor(c)] = int8_t(v - c);
+    }
+    return t;
+}
+
+// Every accepted character's value comes out right, and no two characters
+// that need different offsets share an index.
+constexpr bool tables_hold(bool url) {
+    const tables t = make_tables(url);
+    for (int c = 0; c < 128; ++c) {
+        const int v = char_value(c, url);
+        const bool refused = (t.lo_bits[c & 15] & t.hi_bits[c >> 4]) != 0;
+        if (refused != (v < 0)) return false;
+        if (v >= 0 && c + t.roll[(c >> 4) ^ roll_xor(c)] != v) return false;
+    }
+    return true;
+}
+static_assert(tables_hold(false) && tables_hold(true));
+
+constexpr tables kStd = make_tables(false);
+constexpr tables kUrl = make_tables(true);
+
+inline __m256i table(const int8_t (&v)[16]) {
+    return bcast(_mm_loadu_si128(reinterpret_cast<const __m128i *>(v)));
 }
 
 // Values of 32 characters, and whether all of them are accepted. Bytes from
-// 0x80 up compare as negative and fall in no range.
+// 0x80 up have high nibbles whose class accepts nothing.
 template <bool Url>
 inline bool char_values(__m256i c, __m256i &values) {
-    const __m256i upper = in_range(c, 'A', 'Z');
-    const __m256i lower = in_range(c, 'a', 'z');
-    const __m256i digit = in_range(c, '0', '9');
-    const __m256i plus = _mm256_cmpeq_epi8(c, _mm256_set1_epi8('+'));
-    const __m256i slash = _mm256_cmpeq_epi8(c, _mm256_set1_epi8('/'));
-    __m256i ok = _mm256_or_si256(_mm256_or_si256(upper, lower),
-                                 _mm256_or_si256(digit, _mm256_or_si256(plus, slash)));
-    __m256i shift = _mm256_or_si256(
-        _mm256_or_si256(pick(upper, -'A'), pick(lower, 26 - 'a')),
-        _mm256_or_si256(pick(digit, 52 - '0'),
-                        _mm256_or_si256(pick(plus, 62 - '+'), pick(slash, 63 - '/'))));
+    const tables &t = Url ? kUrl : kStd;
+    const __m256i nibble = _mm256_set1_epi8(0x0f);
+    const __m256i hi = _mm256_and_si256(_mm256_srli_epi32(c, 4), nibble);
+    const __m256i lo = _mm256_and_si256(c, nibble);
+    const __m256i refused = _mm256_and_si256(_mm256_shuffle_epi8(table(t.lo_bits), lo),
+                                             _mm256_shuffle_epi8(table(t.hi_bits), hi));
+    __m256i moved = _mm256_and_si256(_mm256_cmpeq_epi8(c, _mm256_set1_epi8('/')),
+                                     _mm256_set1_epi8(8));
     if (Url) {
-        const __m256i dash = _mm256_cmpeq_epi8(c, _mm256_set1_epi8('-'));
-        const __m256i under = _mm256_cmpeq_epi8(c, _mm256_set1_epi8('_'));
-        ok = _mm256_or_si256(ok, _mm256_or_si256(dash, under));
-        shift = _mm256_or_si256(shift, _mm256_or_si256(pick(dash, 62 - '-'), pick(under, 63 - '_')));
+        moved = _mm256_or_si256(
+            moved, _mm256_and_si256(_mm256_cmpeq_epi8(c, _mm256_set1_epi8('_')), _mm256_set1_epi8(8)));
+        moved = _mm256_or_si256(
+            moved, _mm256_and_si256(_mm256_cmpeq_epi8(c, _mm256_set1_epi8('-')), _mm256_set1_epi8(9)));
     }
-    values = _mm256_add_epi8(c, shift);
-    return _mm256_movemask_epi8(ok) == -1;
+    const __m256i roll = _mm256_shuffle_epi8(table(t.roll), _mm256_xor_si256(hi, moved));
+    values = _mm256_add_epi8(c, roll);
+    return _mm256_testz_si256(refused, refused) != 0;
 }
 
 // 32 values to 24 bytes in the low lanes, in text order.
@@ -90,6 +154,18 @@ size_t decode_runs(const unsigned char *in, size_t len, uint8_t *out) {
                               values))
             return done;
         store24(out + done / 4 * 3, join_sextets(values));
+    }
+    // The last few groups as one run that overlaps the previous one: its
+    // first bytes are rewritten with the same values, and it is stored only
+    // when all of it is accepted (len is a multiple of 4, so it starts on a
+    // group).
+    if (done != len && len >= 32) {
+        const size_t at = len - 32;
+        if (!char_values<Url>(_mm256_loadu_si256(reinterpret_cast<const __m256i *>(in + at)),
+                              values))
+            return done;
+        store24(out + at / 4 * 3, join_sextets(values));
+        done = len;
     }
     return done;
 }
@@ -119,10 +195,7 @@ size_t base64_encode_avx2(const uint8_t *in, size_t len, char *out, int32_t url_
 
 size_t base64_decode_avx2(const unsigned char *in, size_t len, uint8_t *out,
                           int32_t url_safe) {
-    const size_t done =
-        url_safe != 0 ? decode_runs<true>(in, len, out) : decode_runs<false>(in, len, out);
-    // Stopped at a refused run, or fewer than 32 characters left.
-    if (len - done < 32)
-        return done + base64_decode_ssse3(in + done, len - done, out + done / 4 * 3, url_safe);
-    return done;
+    // Texts shorter than one run go to the SSSE3 loop.
+    if (len < 32) return base64_decode_ssse3(in, len, out, url_safe);
+    return url_safe != 0 ? decode_runs<true>(in, len, out) : decode_runs<false>(in, len, out);
 }
