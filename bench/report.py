@@ -11,6 +11,7 @@ usage: report.py RESULTS.json [--commit SHA]
 """
 import argparse
 import json
+import re
 import sys
 
 UNIT_NS = {"ns": 1.0, "us": 1e3, "ms": 1e6, "s": 1e9}
@@ -41,6 +42,13 @@ def load(path):
         if b.get("run_type") == "aggregate" and b.get("aggregate_name") != "median":
             continue
         name = b.get("run_name", b["name"])
+        # Multi-threaded runs: "<op>/<impl>/real_time/threads:N" becomes
+        # "<op> [N threads]/<impl>".
+        threads = re.search(r"/threads:(\d+)", name)
+        name = re.sub(r"/(threads:\d+|real_time)", "", name)
+        if threads:
+            op, _, impl = name.rpartition("/")
+            name = f"{op} [{threads.group(1)} threads]/{impl}"
         # Medians win over single iterations when both are present.
         if name in runs and b.get("run_type") != "aggregate":
             continue
@@ -54,6 +62,7 @@ def load(path):
             "per_unit": units != 1.0,
             "label": b.get("label", ""),
             "bytes_per_second": b.get("bytes_per_second"),
+            "items_per_second": b.get("items_per_second"),
         }
     return doc.get("context", {}), runs
 
@@ -101,6 +110,23 @@ def table(runs):
     return "\n".join(lines)
 
 
+def scaling(runs):
+    """Throughput with N threads against one thread, per implementation."""
+    lines = []
+    for name, r in runs.items():
+        m = re.fullmatch(r"(.*) \[(\d+) threads\]/(.*)", name)
+        if not m or m.group(2) == "1" or not r["items_per_second"]:
+            continue
+        one = runs.get(f"{m.group(1)} [1 threads]/{m.group(3)}")
+        if not one or not one["items_per_second"]:
+            continue
+        n = int(m.group(2))
+        ratio = r["items_per_second"] / one["items_per_second"]
+        lines.append(f"- {m.group(1)}, {r['label'] or m.group(3)}: {n} threads give "
+                     f"{ratio:.2f} x the throughput of one ({ratio / n:.2f} x {n})")
+    return "\n".join(lines)
+
+
 def main():
     ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     ap.add_argument("results")
@@ -127,6 +153,10 @@ def main():
           "peer / ours above 1 means keldo-crypto is faster")
     print()
     print(table(runs))
+    lines = scaling(runs)
+    if lines:
+        print()
+        print(lines)
 
 
 if __name__ == "__main__":
