@@ -19,7 +19,7 @@ struct base64_backend {
     // Consume a prefix and return its length; null: none.
     size_t (*encode)(const uint8_t *in, size_t len, char *out, int32_t url_safe);
     size_t (*decode)(const unsigned char *in, size_t len, uint8_t *out, int32_t url_safe);
-    // Whole short messages; null: none.
+    // Whole short messages; null: none (each may be present alone).
     void (*encode_short)(const uint8_t *in, size_t len, char *out, int32_t url_safe);
     bool (*decode_short)(const unsigned char *in, size_t len, uint8_t *out, int32_t url_safe);
 };

@@ -16,8 +16,9 @@
 // (kBase64ShortChars characters, base64_backend.h):
 // - encode_short writes its characters without '=' padding or terminator;
 // - decode_short takes text without trailing padding (len % 4 != 1) and
-//   either writes all of the decoded bytes and returns true, or, when a
-//   character is refused, writes nothing and returns false.
+//   either writes all of the decoded bytes and returns true, or writes
+//   nothing and returns false: when a character is refused, or when the
+//   text is not one it takes (the caller's exact path then decides).
 #pragma once
 
 #include <cstddef>
@@ -35,6 +36,11 @@ size_t base64_decode_ssse3(const unsigned char *in, size_t len, uint8_t *out,
 size_t base64_encode_avx2(const uint8_t *in, size_t len, char *out, int32_t url_safe);
 size_t base64_decode_avx2(const unsigned char *in, size_t len, uint8_t *out,
                           int32_t url_safe);
+// Texts of 32 to 64 characters (token signatures are 43): two overlapping
+// runs and the partial group. There is no short encoder: the bulk loop and
+// the scalar tail are already quick at those sizes.
+bool base64_decode_short_avx2(const unsigned char *in, size_t len, uint8_t *out,
+                              int32_t url_safe);
 
 // base64_x86_avx512vbmi.cpp (-mavx512f -mavx512bw -mavx512vbmi): 48 bytes
 // to 64 characters per step with byte permutes, the last partial run with

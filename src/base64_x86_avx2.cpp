@@ -170,7 +170,46 @@ size_t decode_runs(const unsigned char *in, size_t len, uint8_t *out) {
     return done;
 }
 
+// The 2 or 3 characters of a final partial group, the group filled up with
+// 'A' (value 0, accepted) and decoded as a run of its own.
+template <bool Url>
+inline bool partial_group(const unsigned char *in, size_t r, __m256i &bytes) {
+    const uint32_t word = uint32_t(in[0]) | uint32_t(in[1]) << 8 |
+                          uint32_t(r == 3 ? in[2] : 'A') << 16 | uint32_t('A') << 24;
+    __m256i values;
+    if (!char_values<Url>(_mm256_set1_epi32(int(word)), values)) return false;
+    bytes = join_sextets(values);
+    return true;
+}
+
+template <bool Url>
+bool decode_short(const unsigned char *in, size_t len, uint8_t *out) {
+    const size_t whole = len / 4 * 4, r = len % 4;
+    if (whole < 32 || whole > 64 || r == 1) return false;
+    // Two runs, the second overlapping the first unless whole is 64, and the
+    // partial group: all of them checked before anything is stored.
+    __m256i v0, v1, tail = _mm256_setzero_si256();
+    if (!char_values<Url>(_mm256_loadu_si256(reinterpret_cast<const __m256i *>(in)), v0) ||
+        !char_values<Url>(_mm256_loadu_si256(reinterpret_cast<const __m256i *>(in + whole - 32)),
+                          v1) ||
+        (r != 0 && !partial_group<Url>(in + whole, r, tail)))
+        return false;
+    store24(out, join_sextets(v0));
+    store24(out + (whole - 32) / 4 * 3, join_sextets(v1));
+    if (r != 0) {
+        const uint32_t b = uint32_t(_mm256_cvtsi256_si32(tail));
+        out[whole / 4 * 3] = uint8_t(b);
+        if (r == 3) out[whole / 4 * 3 + 1] = uint8_t(b >> 8);
+    }
+    return true;
+}
+
 }  // namespace
+
+bool base64_decode_short_avx2(const unsigned char *in, size_t len, uint8_t *out,
+                              int32_t url_safe) {
+    return url_safe != 0 ? decode_short<true>(in, len, out) : decode_short<false>(in, len, out);
+}
 
 size_t base64_encode_avx2(const uint8_t *in, size_t len, char *out, int32_t url_safe) {
     const __m128i offsets =
