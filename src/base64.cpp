@@ -87,7 +87,8 @@ bool self_test(const base64_backend &be) {
     }
     char text[68];
     uint8_t back[51];
-    for (const size_t groups : {size_t(4), size_t(8), size_t(16), size_t(17)}) {
+    static constexpr size_t kGroups[] = {4, 8, 16, 17};
+    for (const size_t groups : kGroups) {
         const size_t n = 3 * groups, chars = 4 * groups;
         // Whole groups only: the bulk loops may leave a tail to the caller.
         const size_t done = b->encode(foobar, n, text, 0);

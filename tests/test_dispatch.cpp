@@ -14,11 +14,6 @@
 
 namespace {
 
-bool pinned(const char *variable) {
-    const char *v = std::getenv(variable);
-    return v != nullptr && *v != '\0';
-}
-
 // Every backend in each table either runs here or needs a feature this
 // machine lacks: one that has its features and still fails its self-test
 // is a broken backend, which the dispatch would skip silently.
@@ -43,6 +38,11 @@ TEST(Dispatch, EveryBackendWithItsFeaturesPassesItsSelfTest) {
 }
 
 #if (defined(__x86_64__) || defined(_M_X64)) && defined(__GNUC__) && !defined(__clang__)
+bool pinned(const char *variable) {
+    const char *v = std::getenv(variable);
+    return v != nullptr && *v != '\0';
+}
+
 struct feature_case {
     const char *gcc_name;
     uint32_t bit;
