@@ -154,9 +154,9 @@ KELDO_ALWAYS_INLINE void finish(uint32_t s[8], const work &v) {
 
 // ---- One block ----------------------------------------------------------------
 
-// Compresses the block whose words are x0..x3 into s; wk is scratch.
-// Rounds 0 to 15 read wk as the schedule step of each pass stores it, eight
-// words ahead of use.
+// Compresses the block whose words are x0..x3 into s; wk is scratch. Each
+// pass of eight rounds also schedules the words of the pass two ahead, so
+// the vector work runs beside the scalar rounds instead of before them.
 KELDO_ALWAYS_INLINE void compress1(uint32_t s[8], __m128i x0, __m128i x1, __m128i x2, __m128i x3,
                                    uint32_t wk[64]) {
     auto store = [&](int q, __m128i x) {
