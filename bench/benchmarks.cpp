@@ -6,6 +6,7 @@
 
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "peers.h"
@@ -235,6 +236,43 @@ void register_tokens() {
     }
 }
 
+// Verification throughput with one thread per core against one thread:
+// the verifier shares nothing between calls, so it should scale with the
+// cores. Wall-clock time, every thread verifying the same token.
+void register_token_threads() {
+    const int cores = int(std::thread::hardware_concurrency());
+    const struct {
+        const char *id, *label;
+        verify_fn verify;
+    } impls[] = {{"ours", "keldo-crypto", ours_verify}, {"libjwt", "libjwt", libjwt_verify}};
+    for (const auto &i : impls) {
+        const verify_fn verify = i.verify;
+        const char *label = i.label;
+        auto *b = benchmark::RegisterBenchmark(
+            (std::string("token-verify-threads/") + i.id).c_str(),
+            [verify, label](benchmark::State &st) {
+                st.SetLabel(label);
+                static std::string token;
+                if (st.thread_index() == 0) {
+                    const char *t = ours_mint();
+                    token = t != nullptr ? t : "";
+                }
+                verified v{};
+                for (auto _ : st) {
+                    bool ok = verify(token.c_str(), &v);
+                    benchmark::DoNotOptimize(v);
+                    if (!ok) {
+                        st.SkipWithError("verify refused the token");
+                        break;
+                    }
+                }
+                st.SetItemsProcessed(int64_t(st.iterations()));
+            });
+        b->Threads(1)->UseRealTime();
+        if (cores > 1) b->Threads(cores);
+    }
+}
+
 }  // namespace
 
 void register_benchmarks() {
@@ -243,6 +281,7 @@ void register_benchmarks() {
     register_base64();
     register_uuids();
     register_tokens();
+    register_token_threads();
 }
 
 }  // namespace bench

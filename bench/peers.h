@@ -18,7 +18,8 @@ struct sized {
 };
 inline constexpr sized kSha256Sizes[] = {
     {"16B", 16}, {"64B", 64}, {"1KiB", 1024}, {"16KiB", 16384}, {"1MiB", 1 << 20}};
-inline constexpr sized kBase64Sizes[] = {{"32B", 32}, {"1KiB", 1024}, {"1MiB", 1 << 20}};
+inline constexpr sized kBase64Sizes[] = {
+    {"32B", 32}, {"64B", 64}, {"1KiB", 1024}, {"1MiB", 1 << 20}};
 // Below 1 MiB the codecs take turns over this many different inputs (the
 // consecutive slices of fixed_data()): one input repeated would let the
 // branch predictor learn a branchy codec's path through it.

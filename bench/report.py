@@ -2,7 +2,8 @@
 """Turns keldo_bench's JSON output into one Markdown table.
 
 Benchmark names are "<operation>/<implementation>", "ours" being this
-library; the label is the implementation's printed name and the counter
+library ("ours-<backend>": one row per backend pinned, keldo_bench_internal),
+"memcpy" the copy of the same size, reported as a ceiling, not a peer; the label is the implementation's printed name and the counter
 "units" (when present) the units of work per call (PBKDF2 iterations).
 With repetitions, the median is used; otherwise the single run.
 
@@ -10,6 +11,7 @@ usage: report.py RESULTS.json [--commit SHA]
 """
 import argparse
 import json
+import re
 import sys
 
 UNIT_NS = {"ns": 1.0, "us": 1e3, "ms": 1e6, "s": 1e9}
@@ -40,6 +42,13 @@ def load(path):
         if b.get("run_type") == "aggregate" and b.get("aggregate_name") != "median":
             continue
         name = b.get("run_name", b["name"])
+        # Multi-threaded runs: "<op>/<impl>/real_time/threads:N" becomes
+        # "<op> [N threads]/<impl>".
+        threads = re.search(r"/threads:(\d+)", name)
+        name = re.sub(r"/(threads:\d+|real_time)", "", name)
+        if threads:
+            op, _, impl = name.rpartition("/")
+            name = f"{op} [{threads.group(1)} threads]/{impl}"
         # Medians win over single iterations when both are present.
         if name in runs and b.get("run_type") != "aggregate":
             continue
@@ -53,6 +62,7 @@ def load(path):
             "per_unit": units != 1.0,
             "label": b.get("label", ""),
             "bytes_per_second": b.get("bytes_per_second"),
+            "items_per_second": b.get("items_per_second"),
         }
     return doc.get("context", {}), runs
 
@@ -64,33 +74,56 @@ def table(runs):
     for name, r in sorted(runs.items(), key=lambda kv: kv[1]["order"]):
         op, _, impl = name.rpartition("/")
         ops.setdefault(op, {})[impl] = r
+    with_memcpy = any("memcpy" in impls for impls in ops.values())
     lines = [
-        "| operation | ours | best peer | peer | peer / ours | other peers (peer / ours) |",
-        "|---|---|---|---|---|---|",
+        "| operation | ours | best peer | peer | peer / ours | other peers (peer / ours) |"
+        + (" ours / memcpy speed |" if with_memcpy else ""),
+        "|---|---|---|---|---|---|" + ("---|" if with_memcpy else ""),
     ]
     for op, impls in ops.items():
-        ours = impls.get("ours")
-        if ours is None:
-            continue
-        peers = sorted((r["ns"], impl) for impl, r in impls.items() if impl != "ours")
-        suffix = " /it" if ours["per_unit"] else ""
+        mine = [(impl, r) for impl, r in impls.items() if impl == "ours" or impl.startswith("ours-")]
+        peers = sorted((r["ns"], impl) for impl, r in impls.items()
+                       if not impl.startswith("ours") and impl != "memcpy")
+        for impl, ours in mine:
+            row = op if impl == "ours" else f"{op} [{impl[5:]}]"
+            suffix = " /it" if ours["per_unit"] else ""
 
-        def cell(r):
-            text = fmt_time(r["ns"]) + suffix
-            if r["bytes_per_second"]:
-                text += f" ({fmt_rate(r['bytes_per_second'] / 1e9)})"
-            return text
+            def cell(r):
+                text = fmt_time(r["ns"]) + suffix
+                if r["bytes_per_second"]:
+                    text += f" ({fmt_rate(r['bytes_per_second'] / 1e9)})"
+                return text
 
-        if not peers:
-            lines.append(f"| {op} | {cell(ours)} | – | – | – | |")
+            ceiling = ""
+            if with_memcpy:
+                ceiling = f" {impls['memcpy']['ns'] / ours['ns']:.2f} |" if "memcpy" in impls else " |"
+            if not peers:
+                lines.append(f"| {row} | {cell(ours)} | – | – | – | |{ceiling}")
+                continue
+            best = impls[peers[0][1]]
+            others = ", ".join(f"{impls[p]['label']} {ns / ours['ns']:.2f}"
+                               for ns, p in peers[1:])
+            lines.append(
+                f"| {row} | {cell(ours)} | {best['label']} | {cell(best)} | "
+                f"**{best['ns'] / ours['ns']:.2f}** | {others} |{ceiling}"
+            )
+    return "\n".join(lines)
+
+
+def scaling(runs):
+    """Throughput with N threads against one thread, per implementation."""
+    lines = []
+    for name, r in runs.items():
+        m = re.fullmatch(r"(.*) \[(\d+) threads\]/(.*)", name)
+        if not m or m.group(2) == "1" or not r["items_per_second"]:
             continue
-        best = impls[peers[0][1]]
-        others = ", ".join(f"{impls[impl]['label']} {ns / ours['ns']:.2f}"
-                           for ns, impl in peers[1:])
-        lines.append(
-            f"| {op} | {cell(ours)} | {best['label']} | {cell(best)} | "
-            f"**{best['ns'] / ours['ns']:.2f}** | {others} |"
-        )
+        one = runs.get(f"{m.group(1)} [1 threads]/{m.group(3)}")
+        if not one or not one["items_per_second"]:
+            continue
+        n = int(m.group(2))
+        ratio = r["items_per_second"] / one["items_per_second"]
+        lines.append(f"- {m.group(1)}, {r['label'] or m.group(3)}: {n} threads give "
+                     f"{ratio:.2f} x the throughput of one ({ratio / n:.2f} x {n})")
     return "\n".join(lines)
 
 
@@ -113,13 +146,17 @@ def main():
     cap = ctx.get("openssl_ia32cap", "")
     if cap:
         print(f"- OPENSSL_ia32cap={cap} (OpenSSL's CPU capability bits masked as given)")
-    backend = ctx.get("sha256_backend", "")
-    if backend:
-        print(f"- keldo-crypto SHA-256 backend pinned: {backend}")
+    for key, what in (("sha256_backends", "SHA-256"), ("base64_backends", "Base64")):
+        if ctx.get(key):
+            print(f"- keldo-crypto {what} backends, each pinned in turn: {ctx[key]}")
     print("- times are CPU time per call (median of the repetitions); "
           "peer / ours above 1 means keldo-crypto is faster")
     print()
     print(table(runs))
+    lines = scaling(runs)
+    if lines:
+        print()
+        print(lines)
 
 
 if __name__ == "__main__":

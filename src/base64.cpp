@@ -6,14 +6,13 @@
 // alphabets are accepted.
 #include "base64.h"
 
-#include <atomic>
 #include <cstring>
 
-// The build defines KELDO_BASE64_SSSE3 where base64_x86_ssse3.cpp is
-// compiled in (x86-64 with GCC or Clang).
-#if defined(KELDO_BASE64_SSSE3)
-#include <cpuid.h>
+#include "base64_backend.h"
 
+// The build defines KELDO_BASE64_X86 where the x86-64 loops
+// (base64_x86_*.cpp) are compiled in (GCC or Clang).
+#if defined(KELDO_BASE64_X86)
 #include "base64_x86.h"
 #endif
 
@@ -25,7 +24,10 @@ constexpr char b64_url_chars[] =
     "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
 
 // The 6-bit value of c, or -1. Range and equality tests only: no table
-// indexed by the (possibly secret) character.
+// indexed by the (possibly secret) character. (A branch-free form costs the
+// same for every character but measured two to three times slower on
+// token-sized texts; the vector backends leave at most a partial group
+// here.)
 int32_t b64_char_value(unsigned char c, int32_t url_safe) {
     if (c >= 'A' && c <= 'Z') return c - 'A';
     if (c >= 'a' && c <= 'z') return c - 'a' + 26;
@@ -53,93 +55,100 @@ uint64_t encoded_capacity(uint64_t data_len, int32_t url_safe) {
 // A backend runs the bulk of both directions several characters per step;
 // the scalar code here finishes the tail and everything from the first run
 // that holds a character the fast loop does not accept, so acceptance,
-// partial output and capacity behave exactly as in the scalar code. Adding a
-// backend is one table entry.
-
-struct base64_backend {
-    const char *name;
-    bool (*usable)();  // null: always
-    // Consume a prefix and return its length; null: none.
-    size_t (*encode)(const uint8_t *in, size_t len, char *out, int32_t url_safe);
-    size_t (*decode)(const unsigned char *in, size_t len, uint8_t *out, int32_t url_safe);
-};
-
-#if defined(KELDO_BASE64_SSSE3)
-bool cpu_has_ssse3() {
-    unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
-    return __get_cpuid(1, &eax, &ebx, &ecx, &edx) != 0 && (ecx & (1u << 9)) != 0;
-}
-#endif
+// partial output and capacity behave exactly as in the scalar code. Best
+// first; adding a backend is one table entry.
 
 constexpr base64_backend kBackends[] = {
-#if defined(KELDO_BASE64_SSSE3)
-    {"ssse3", cpu_has_ssse3, base64_encode_ssse3, base64_decode_ssse3},
+#if defined(KELDO_BASE64_X86)
+    {"avx512vbmi", cpu_avx512bw | cpu_avx512vbmi, base64_encode_avx512vbmi,
+     base64_decode_avx512vbmi, base64_encode_short_avx512vbmi, base64_decode_short_avx512vbmi},
+    {"avx2", cpu_avx2 | cpu_ssse3, base64_encode_avx2, base64_decode_avx2, nullptr,
+     base64_decode_short_avx2},
+    {"ssse3", cpu_ssse3, base64_encode_ssse3, base64_decode_ssse3, nullptr, nullptr},
 #endif
-    {"portable", nullptr, nullptr, nullptr},
+    {"portable", 0, nullptr, nullptr, nullptr, nullptr},
 };
 constexpr size_t kBackendCount = sizeof kBackends / sizeof kBackends[0];
 
-// Null until first use; see sha256.cpp for why racing detections need no lock.
-std::atomic<const base64_backend *> s_backend{nullptr};
-
-// RFC 4648's "foobar" twice, in and out of one run of each loop, both
-// alphabets (FB FF BF is +/+/ and -_-_), and a run with one '=' refused.
-bool self_test(const base64_backend *b) {
-    if (b->encode == nullptr || b->decode == nullptr)
-        return b->encode == nullptr && b->decode == nullptr;
-    static constexpr uint8_t foobar[16] = {'f', 'o', 'o', 'b', 'a', 'r', 'f', 'o',
-                                           'o', 'b', 'a', 'r', 0, 0, 0, 0};
-    static constexpr uint8_t barfb[16] = {'b', 'a', 'r', 'f', 'o', 'o', 'b', 'a',
-                                          'r', 0xfb, 0xff, 0xbf, 0, 0, 0, 0};
-    char text[16];
-    uint8_t back[12];
-    if (b->encode(foobar, 16, text, 0) != 12 || memcmp(text, "Zm9vYmFyZm9vYmFy", 16) != 0)
-        return false;
-    if (b->decode(reinterpret_cast<const unsigned char *>(text), 16, back, 0) != 16 ||
-        memcmp(back, foobar, 12) != 0)
-        return false;
-    if (b->encode(barfb, 16, text, 1) != 12 || memcmp(text, "YmFyZm9vYmFy-_-_", 16) != 0)
-        return false;
-    const auto *url = reinterpret_cast<const unsigned char *>("YmFyZm9vYmFy-_+/");
-    if (b->decode(url, 16, back, 1) != 16 || memcmp(back, barfb, 12) != 0) return false;
-    if (b->decode(url, 16, back, 0) != 0) return false;
-    const auto *pad = reinterpret_cast<const unsigned char *>("Zm9vYmFyZm9vYm=y");
-    return b->decode(pad, 16, back, 1) == 0;
-}
-
-const base64_backend *detect() {
-    for (const base64_backend &b : kBackends) {
-        if ((b.usable == nullptr || b.usable()) && self_test(&b)) return &b;
+// RFC 4648's "foobar" several times, in and out of one run of each loop
+// (16 to 64 characters, one group more than the widest run), both
+// alphabets (FB FF BF is +/+/ and -_-_), a run with one '=' refused and,
+// for the short entries, a partial group.
+bool self_test(const base64_backend &be) {
+    const base64_backend *b = &be;
+    if ((b->encode == nullptr) != (b->decode == nullptr)) return false;
+    if (b->encode == nullptr) return b->encode_short == nullptr && b->decode_short == nullptr;
+    uint8_t foobar[51], barfb[51];
+    char want[68], want_url[68];
+    for (size_t i = 0; i < 17; ++i) {
+        memcpy(foobar + 3 * i, i % 2 == 0 ? "foo" : "bar", 3);
+        memcpy(want + 4 * i, i % 2 == 0 ? "Zm9v" : "YmFy", 4);
+        memcpy(barfb + 3 * i, i % 3 == 2 ? "\xfb\xff\xbf" : i % 3 == 0 ? "bar" : "foo", 3);
+        memcpy(want_url + 4 * i, i % 3 == 2 ? "-_-_" : i % 3 == 0 ? "YmFy" : "Zm9v", 4);
     }
-    return &kBackends[kBackendCount - 1];
+    char text[68];
+    uint8_t back[51];
+    static constexpr size_t kGroups[] = {4, 8, 16, 17};
+    for (const size_t groups : kGroups) {
+        const size_t n = 3 * groups, chars = 4 * groups;
+        // Whole groups only: the bulk loops may leave a tail to the caller.
+        const size_t done = b->encode(foobar, n, text, 0);
+        if (done % 3 != 0 || done > n || memcmp(text, want, done / 3 * 4) != 0) return false;
+        const size_t done_url = b->encode(barfb, n, text, 1);
+        if (done_url % 3 != 0 || done_url > n || memcmp(text, want_url, done_url / 3 * 4) != 0)
+            return false;
+        const auto *t = reinterpret_cast<const unsigned char *>(want);
+        const size_t got = b->decode(t, chars, back, 0);
+        if (got % 4 != 0 || got > chars || memcmp(back, foobar, got / 4 * 3) != 0) return false;
+        // The url decoder takes the standard alphabet too; the standard one
+        // refuses '-' and '_' (the third group of want_url has them).
+        memcpy(text, want_url, chars);
+        memcpy(text + 4, "+/+/", 4);
+        memcpy(barfb + 3, "\xfb\xff\xbf", 3);
+        const auto *u = reinterpret_cast<const unsigned char *>(text);
+        const size_t got_url = b->decode(u, chars, back, 1);
+        if (got_url % 4 != 0 || memcmp(back, barfb, got_url / 4 * 3) != 0) return false;
+        memcpy(barfb + 3, "foo", 3);
+        if (b->decode(u, chars, back, 0) > 8) return false;
+        memcpy(text, want, chars);
+        text[chars - 2] = '=';
+        if (b->decode(u, chars, back, 1) > chars - 4) return false;
+    }
+    if (b->encode(foobar, 48, text, 0) != 48 ||
+        b->decode(reinterpret_cast<const unsigned char *>(want), 64, back, 0) != 64)
+        return false;
+    if (b->encode_short != nullptr) {
+        // "foob" -> "Zm9vYg" (RFC 4648 section 10), then a whole message of
+        // the largest size.
+        b->encode_short(foobar, 4, text, 0);
+        if (memcmp(text, "Zm9vYg", 6) != 0) return false;
+        b->encode_short(foobar, kBase64ShortBytes, text, 0);
+        if (memcmp(text, want, kBase64ShortChars) != 0) return false;
+    }
+    if (b->decode_short != nullptr) {
+        // A token signature's size (43 characters, a partial group of 3),
+        // the largest size, and a refused character in the middle.
+        const auto *t = reinterpret_cast<const unsigned char *>(want);
+        if (!b->decode_short(t, 43, back, 0) || memcmp(back, foobar, 32) != 0) return false;
+        if (!b->decode_short(t, kBase64ShortChars, back, 0) ||
+            memcmp(back, foobar, kBase64ShortBytes) != 0)
+            return false;
+        memcpy(text, want, kBase64ShortChars);
+        text[21] = '=';
+        if (b->decode_short(reinterpret_cast<const unsigned char *>(text), 43, back, 1))
+            return false;
+    }
+    return true;
 }
 
-inline const base64_backend *backend() {
-    const base64_backend *b = s_backend.load(std::memory_order_acquire);
-    if (b != nullptr) return b;
-    const base64_backend *found = detect();
-    if (s_backend.compare_exchange_strong(b, found, std::memory_order_acq_rel)) return found;
-    return b;
-}
+constinit dispatch_point<base64_backend> s_dispatch{kBackends, kBackendCount, self_test,
+                                                    nullptr};
+
+inline const base64_backend *backend() { return chosen_backend(s_dispatch); }
 
 }  // namespace
 
-const char *base64_backend_at(size_t i) {
-    return i < kBackendCount ? kBackends[i].name : nullptr;
-}
-
-const char *base64_backend_name() { return backend()->name; }
-
-int32_t base64_backend_select(const char *name) {
-    if (name == nullptr) return -1;
-    for (const base64_backend &b : kBackends) {
-        if (strcmp(b.name, name) != 0) continue;
-        if ((b.usable != nullptr && !b.usable()) || !self_test(&b)) return -1;
-        s_backend.store(&b, std::memory_order_release);
-        return 0;
-    }
-    return -1;
-}
+dispatch_point<base64_backend> &base64_dispatch() { return s_dispatch; }
 
 int32_t base64_encode(const void *data, uint64_t data_len, char *out,
                       uint64_t out_size, int32_t url_safe) {
@@ -154,6 +163,16 @@ int32_t base64_encode(const void *data, uint64_t data_len, char *out,
     char *o = out;
     uint64_t g = 0;
     const base64_backend *be = backend();
+    if (be->encode_short != nullptr && data_len <= kBase64ShortBytes) {
+        // Capacity was tested above: the whole text fits.
+        const size_t chars = size_t(4 * data_len + 2) / 3;
+        be->encode_short(in, size_t(data_len), out, url_safe);
+        o = out + chars;
+        if (url_safe == 0)
+            for (size_t k = chars; k % 4 != 0; ++k) *o++ = '=';
+        *o = '\0';
+        return 0;
+    }
     if (be->encode != nullptr) {
         const size_t done = be->encode(in, size_t(data_len), o, url_safe);
         in += done;
@@ -214,6 +233,13 @@ int32_t base64_decode_n(const char *text, uint64_t text_len, uint8_t *out,
     uint8_t *o = out;
     uint64_t g = 0;
     const base64_backend *be = backend();
+    // A refused character sends the text on to the exact path below, which
+    // writes the groups before it; the short entry has written nothing.
+    if (be->decode_short != nullptr && len <= kBase64ShortChars &&
+        be->decode_short(p, size_t(len), out, url_safe)) {
+        *out_len = decoded;
+        return 0;
+    }
     if (be->decode != nullptr) {
         // Only whole groups go to the fast loop; it stops before any run
         // that needs the exact rejection below.

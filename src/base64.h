@@ -11,12 +11,3 @@ int32_t base64_decode_n(const char *text, uint64_t text_len, uint8_t *out,
                         uint64_t out_size, uint64_t *out_len, int32_t url_safe);
 int32_t base64_decode(const char *text, uint8_t *out, uint64_t out_size,
                       uint64_t *out_len, int32_t url_safe);
-
-// The bulk loops are chosen at first use from the processor's features. For
-// tests and benchmarks only (not exported, nothing read from the
-// environment): the names built in, in order of preference (null past the
-// end), the one in use, and a way to pin one (-1 when this machine cannot
-// run it).
-const char *base64_backend_at(size_t i);
-const char *base64_backend_name();
-int32_t base64_backend_select(const char *name);

@@ -1,8 +1,8 @@
 // Base64 bulk encoding and decoding, sixteen characters per step, with
-// SSSE3. Built with -mssse3 alone; reached only after base64.cpp has found
-// SSSE3 with CPUID and passed its self-test. No table is indexed by data:
-// the alphabet is applied with shuffles of constant registers and the
-// decoder classifies by range comparisons, as the scalar code does.
+// SSSE3. Built with -mssse3 alone; reached only after base64.cpp's dispatch
+// has found SSSE3 and the backend passed its self-test. No table is indexed
+// by data: the alphabet is applied with shuffles of constant registers and
+// the decoder classifies by range comparisons, as the scalar code does.
 #include "base64_x86.h"
 
 #include <tmmintrin.h>

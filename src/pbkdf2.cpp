@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "hmac_chain.h"
 #include "sha256.h"
 #include "wipe.h"
 
@@ -59,7 +60,7 @@ int32_t pbkdf2_sha256(const void *password, uint64_t password_len,
             hmac_sha256_prepared(&key, message, message_len, u[k]);
             memcpy(t[k], u[k], 32);
         }
-        hmac_sha256_iterate2(&key, u[0], t[0], u[1], t[1], iterations - 1);
+        hmac_sha256_chain2(&key, u[0], t[0], u[1], t[1], iterations - 1);
         const uint64_t n = out_len - written - 32 < 32 ? out_len - written - 32 : 32;
         memcpy(out + written, t[0], 32);
         memcpy(out + written + 32, t[1], size_t(n));
@@ -73,7 +74,7 @@ int32_t pbkdf2_sha256(const void *password, uint64_t password_len,
         store_index(index, block);
         hmac_sha256_prepared(&key, message, message_len, u);
         memcpy(t, u, 32);
-        hmac_sha256_iterate(&key, u, t, iterations - 1);
+        hmac_sha256_chain(&key, u, t, iterations - 1);
         memcpy(out + written, t, size_t(out_len - written));
         secure_wipe(u, sizeof u);
         secure_wipe(t, sizeof t);

@@ -4,7 +4,9 @@
 #include <atomic>
 #include <cstring>
 
+#include "sha256_backend.h"
 #include "sha256_k.h"
+#include "sha256_padding.h"
 #include "wipe.h"
 
 #if defined(__x86_64__) || defined(_M_X64)
@@ -12,19 +14,16 @@
 #define KELDO_SHA256_SSE2_SCHEDULE 1
 #endif
 
-// The build defines KELDO_SHA256_SHANI where sha256_x86_shani.cpp is
-// compiled in (x86-64 with GCC or Clang).
-#if defined(KELDO_SHA256_SHANI)
-#include <cpuid.h>
-
+// The build defines KELDO_SHA256_X86 where the x86-64 backends
+// (sha256_x86_shani.cpp, sha256_x86_avx2.cpp) are compiled in, with GCC or
+// Clang.
+#if defined(KELDO_SHA256_X86)
 #include "sha256_x86.h"
 #endif
 
 // The build defines KELDO_SHA256_ARMV8 where sha256_armv8.cpp is compiled in
 // (aarch64 Linux with GCC or Clang).
 #if defined(KELDO_SHA256_ARMV8)
-#include <sys/auxv.h>
-
 #include "sha256_armv8.h"
 #endif
 
@@ -40,11 +39,6 @@ inline void store_be32(uint8_t *p, uint32_t v) {
     p[1] = uint8_t(v >> 16);
     p[2] = uint8_t(v >> 8);
     p[3] = uint8_t(v);
-}
-
-inline void store_be64(uint8_t *p, uint64_t v) {
-    store_be32(p, uint32_t(v >> 32));
-    store_be32(p + 4, uint32_t(v));
 }
 
 #if defined(KELDO_SHA256_SSE2_SCHEDULE)
@@ -161,70 +155,31 @@ void write_digest(const uint32_t state[8], uint8_t *out) {
 
 // ---- Backends -------------------------------------------------------------
 //
-// Each backend compresses whole blocks; the optional entries run HMAC's
-// 32-byte chains and pairs of independent blocks faster than the generic
-// code built on `blocks` does. The table is in order of preference; adding a
-// backend is one entry (and its processor test).
-
-using blocks_fn = void (*)(uint32_t state[8], const uint8_t *data, size_t nblocks);
-using pair_fn = void (*)(uint32_t state_a[8], const uint8_t *block_a,
-                         uint32_t state_b[8], const uint8_t *block_b);
-using iterate_fn = void (*)(const uint32_t inner[8], const uint32_t outer[8],
-                            uint8_t u[32], uint8_t t[32], uint32_t iterations);
-using iterate2_fn = void (*)(const uint32_t inner[8], const uint32_t outer[8],
-                             uint8_t u0[32], uint8_t t0[32], uint8_t u1[32],
-                             uint8_t t1[32], uint32_t iterations);
-
-struct sha256_backend {
-    const char *name;
-    bool (*usable)();      // may this processor run it? null: always
-    blocks_fn blocks;
-    pair_fn pair;          // null: two calls of blocks
-    iterate_fn iterate;    // null: generic loop over blocks
-    iterate2_fn iterate2;  // null: iterate twice
-};
-
-#if defined(KELDO_SHA256_SHANI)
-bool cpu_has_shani() {
-    unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
-    if (__get_cpuid(1, &eax, &ebx, &ecx, &edx) == 0) return false;
-    const bool ssse3 = (ecx & (1u << 9)) != 0, sse41 = (ecx & (1u << 19)) != 0;
-    if (!ssse3 || !sse41) return false;
-    if (__get_cpuid_max(0, nullptr) < 7) return false;
-    __cpuid_count(7, 0, eax, ebx, ecx, edx);
-    return (ebx & (1u << 29)) != 0;
-}
-#endif
-
-#if defined(KELDO_SHA256_ARMV8)
-// The kernel's view of the processor, as the auxiliary vector reports it.
-bool cpu_has_armv8_sha2() {
-#if defined(HWCAP_SHA2)
-    return (getauxval(AT_HWCAP) & HWCAP_SHA2) != 0;
-#else
-    return (getauxval(AT_HWCAP) & (1ul << 6)) != 0;
-#endif
-}
-#endif
+// Best first; adding a backend is one entry (and, where it needs them, its
+// processor features). The portable entry is last: it runs everywhere and
+// is the reference every other one is tested against.
 
 constexpr sha256_backend kBackends[] = {
-#if defined(KELDO_SHA256_SHANI)
-    {"shani", cpu_has_shani, sha256_blocks_shani, sha256_pair_shani,
-     pbkdf2_sha256_shani_iterate, pbkdf2_sha256_shani_iterate2},
+#if defined(KELDO_SHA256_X86)
+    {"shani", cpu_ssse3 | cpu_sse41 | cpu_sha, sha256_blocks_shani, sha256_pair_shani,
+     hmac_chain_shani, hmac_chain2_shani},
+    {"avx2", cpu_avx2 | cpu_bmi1 | cpu_bmi2, sha256_blocks_avx2, nullptr, hmac_chain_avx2,
+     nullptr},
 #endif
 #if defined(KELDO_SHA256_ARMV8)
-    {"armv8", cpu_has_armv8_sha2, sha256_blocks_armv8, nullptr,
-     pbkdf2_sha256_armv8_iterate, nullptr},
+    {"armv8", cpu_armv8_sha2, sha256_blocks_armv8, nullptr, hmac_chain_armv8, nullptr},
 #endif
-    {"portable", nullptr, sha256_blocks_portable, nullptr, nullptr, nullptr},
+    {"portable", 0, sha256_blocks_portable, nullptr, nullptr, nullptr},
 };
 constexpr size_t kBackendCount = sizeof kBackends / sizeof kBackends[0];
 constexpr const sha256_backend *kReference = &kBackends[kBackendCount - 1];
 
-// The selected backend; null until first use. Written only with values that
-// any detection would produce (or a test's explicit choice), so racing
-// detections agree and need no lock.
-std::atomic<const sha256_backend *> s_backend{nullptr};
+bool self_test(const sha256_backend &b);
+
+constinit dispatch_point<sha256_backend> s_dispatch{kBackends, kBackendCount, self_test,
+                                                    nullptr};
+
+inline const sha256_backend *backend() { return chosen_backend(s_dispatch); }
 
 void pair_blocks(const sha256_backend *b, uint32_t sa[8], const uint8_t *ba,
                  uint32_t sb[8], const uint8_t *bb) {
@@ -236,16 +191,12 @@ void pair_blocks(const sha256_backend *b, uint32_t sa[8], const uint8_t *ba,
     }
 }
 
-// u = HMAC(u), t ^= u, n times, from the keyed states, on blocks alone.
-void iterate_generic(const sha256_backend *b, const uint32_t inner[8],
-                     const uint32_t outer[8], uint8_t u[32], uint8_t t[32],
-                     uint32_t n) {
-    // The one padded block of a 32-byte message behind the 64-byte pad
-    // block: the message, 0x80, zeros, the length 768 bits.
-    uint8_t block[64] = {};
-    block[32] = 0x80;
-    block[62] = 0x03;
+// The HMAC chain on blocks alone, from the keyed states.
+void chain_generic(const sha256_backend *b, const uint32_t inner[8],
+                   const uint32_t outer[8], uint8_t u[32], uint8_t t[32], uint32_t n) {
+    uint8_t block[64];
     memcpy(block, u, 32);
+    sha256_pad(block, 32, 64 + 32);
     uint32_t st[8];
     for (; n != 0; --n) {
         memcpy(st, inner, sizeof st);
@@ -261,34 +212,34 @@ void iterate_generic(const sha256_backend *b, const uint32_t inner[8],
     secure_wipe(st, sizeof st);
 }
 
-void iterate(const sha256_backend *b, const uint32_t inner[8], const uint32_t outer[8],
-             uint8_t u[32], uint8_t t[32], uint32_t n) {
-    if (b->iterate != nullptr)
-        b->iterate(inner, outer, u, t, n);
+void chain(const sha256_backend *b, const uint32_t inner[8], const uint32_t outer[8],
+           uint8_t u[32], uint8_t t[32], uint32_t n) {
+    if (b->chain != nullptr)
+        b->chain(inner, outer, u, t, n);
     else
-        iterate_generic(b, inner, outer, u, t, n);
+        chain_generic(b, inner, outer, u, t, n);
 }
 
 // Accepts a candidate only when it reproduces published states: the FIPS
 // 180-4 one-block ("abc") and two-block examples, from a misaligned address,
-// one block per call and both blocks in one call, alone and in pairs; its
+// one block per call and both blocks in one call, alone and in pairs, and
+// the two-block example again behind two and three other blocks in one call
+// (backends that schedule several blocks at once take those paths); its
 // HMAC chains must agree with the generic loop run on the reference.
-bool self_test(const sha256_backend *b) {
+bool self_test(const sha256_backend &be) {
+    const sha256_backend *b = &be;
     static constexpr uint32_t abc[8] = {0xba7816bf, 0x8f01cfea, 0x414140de, 0x5dae2223,
                                         0xb00361a3, 0x96177a9c, 0xb410ff61, 0xf20015ad};
     static constexpr uint32_t two[8] = {0x248d6a61, 0xd20638b8, 0xe5c02693, 0x0c3e6039,
                                         0xa33ce459, 0x64ff2167, 0xf6ecedd4, 0x19db06c1};
     static constexpr char msg2[] = "abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq";
-    uint8_t raw[1 + 3 * 64] = {};
+    uint8_t raw[1 + 7 * 64] = {};
     uint8_t *one = raw + 1;  // deliberately misaligned
     memcpy(one, "abc", 3);
-    one[3] = 0x80;
-    one[63] = 24;
+    sha256_pad(one, 3, 3);
     uint8_t *blk = one + 64;
     memcpy(blk, msg2, 56);
-    blk[56] = 0x80;
-    blk[64 + 62] = 0x01;  // 448 bits
-    blk[64 + 63] = 0xc0;
+    sha256_pad(blk, 56, 56);
 
     uint32_t s1[8], s2[8];
     memcpy(s1, H0, sizeof s1);
@@ -306,6 +257,21 @@ bool self_test(const sha256_backend *b) {
     b->blocks(s2, blk + 64, 1);
     if (memcmp(s1, abc, sizeof s1) != 0 || memcmp(s2, two, sizeof s2) != 0) return false;
 
+    // Blocks before the example, hashed by the reference alone, then all of
+    // them by the candidate in one call: 3 and 4 blocks, odd and even.
+    uint8_t *many = raw + 1 + 3 * 64;
+    for (size_t k = 0; k < 2 * 64; ++k) many[k] = uint8_t(7 * k + 1);
+    memcpy(many + 2 * 64, blk, 128);
+    for (size_t lead = 1; lead <= 2; ++lead) {
+        const uint8_t *start = many + (2 - lead) * 64;
+        uint32_t want[8], got[8];
+        memcpy(want, H0, sizeof want);
+        kReference->blocks(want, start, lead + 2);
+        memcpy(got, H0, sizeof got);
+        b->blocks(got, start, lead + 2);
+        if (memcmp(want, got, sizeof got) != 0) return false;
+    }
+
     // HMAC chains keyed with the two published states, three steps each,
     // against the generic loop on the reference compression.
     uint8_t u[2][32], t[2][32], ru[2][32], rt[2][32];
@@ -316,53 +282,32 @@ bool self_test(const sha256_backend *b) {
     }
     memcpy(ru, u, sizeof ru);
     memcpy(rt, t, sizeof rt);
-    iterate_generic(kReference, abc, two, ru[0], rt[0], 3);
-    iterate_generic(kReference, abc, two, ru[1], rt[1], 3);
+    chain_generic(kReference, abc, two, ru[0], rt[0], 3);
+    chain_generic(kReference, abc, two, ru[1], rt[1], 3);
     uint8_t cu[32], ct[32];
     memcpy(cu, u[0], 32);
     memcpy(ct, t[0], 32);
-    iterate(b, abc, two, cu, ct, 3);
+    chain(b, abc, two, cu, ct, 3);
     if (memcmp(cu, ru[0], 32) != 0 || memcmp(ct, rt[0], 32) != 0) return false;
-    if (b->iterate2 != nullptr) {
-        b->iterate2(abc, two, u[0], t[0], u[1], t[1], 3);
+    if (b->chain2 != nullptr) {
+        b->chain2(abc, two, u[0], t[0], u[1], t[1], 3);
         if (memcmp(u, ru, sizeof u) != 0 || memcmp(t, rt, sizeof t) != 0) return false;
     }
     return true;
 }
 
-const sha256_backend *detect() {
-    for (const sha256_backend &b : kBackends) {
-        if ((b.usable == nullptr || b.usable()) && self_test(&b)) return &b;
-    }
-    return kReference;
-}
-
-inline const sha256_backend *backend() {
-    const sha256_backend *b = s_backend.load(std::memory_order_acquire);
-    if (b != nullptr) return b;
-    const sha256_backend *found = detect();
-    // A choice made meanwhile (another detection, or a test's pin) stands.
-    if (s_backend.compare_exchange_strong(b, found, std::memory_order_acq_rel))
-        return found;
-    return b;
-}
-
 // ---- Hashing --------------------------------------------------------------
 
-// Pads the last tail_len (< 64) bytes of a message of total_len bytes in
-// block (at least 128 bytes, tail already at its start), compresses the one
-// or two final blocks and returns how many there were.
-size_t pad_final(const sha256_backend *b, uint32_t state[8], uint8_t *block,
-                 size_t tail_len, uint64_t total_len) {
-    const size_t end = tail_len <= 55 ? 64 : 128;
-    block[tail_len] = 0x80;
-    memset(block + tail_len + 1, 0, end - 8 - tail_len - 1);
-    store_be64(block + end - 8, total_len * 8);
-    b->blocks(state, block, end / 64);
-    return end / 64;
+// Compresses the last tail_len (< 64) bytes of a message of total_len
+// bytes, already at the start of block (128 bytes), with the padding.
+void finish_blocks(const sha256_backend *b, uint32_t state[8], uint8_t *block,
+                   size_t tail_len, uint64_t total_len) {
+    b->blocks(state, block, sha256_pad(block, tail_len, total_len) / 64);
 }
 
 }  // namespace
+
+dispatch_point<sha256_backend> &sha256_dispatch() { return s_dispatch; }
 
 void sha256_init(sha256_ctx *ctx) {
     memcpy(ctx->state, H0, sizeof H0);
@@ -396,26 +341,18 @@ void sha256_update(sha256_ctx *ctx, const void *data, uint64_t data_len) {
     if (data_len != 0) memcpy(ctx->buffer, p, size_t(data_len));
 }
 
-// Pads in the context's own buffer, leaving it, count and state as absorbing
-// the padding and length through sha256_update would.
+// Leaves state and count as absorbing the padding through sha256_update
+// would.
 void sha256_final(sha256_ctx *ctx, uint8_t *out) {
-    const sha256_backend *b = backend();
-    const uint64_t bits = ctx->count * 8;
+    uint8_t last[128];
     const size_t pending = size_t(ctx->count % 64);
-    ctx->buffer[pending] = 0x80;
-    if (pending > 55) {
-        memset(ctx->buffer + pending + 1, 0, 63 - pending);
-        b->blocks(ctx->state, ctx->buffer, 1);
-        memset(ctx->buffer, 0, 56);
-        ctx->count += 64 - pending + 56;
-    } else {
-        memset(ctx->buffer + pending + 1, 0, 55 - pending);
-        ctx->count += 56 - pending;
-    }
-    store_be64(ctx->buffer + 56, bits);
-    ctx->count += 8;
-    b->blocks(ctx->state, ctx->buffer, 1);
+    memcpy(last, ctx->buffer, pending);
+    const size_t padded = sha256_pad(last, pending, ctx->count);
+    backend()->blocks(ctx->state, last, padded / 64);
+    ctx->count += padded - pending;
+    memcpy(ctx->buffer, last + padded - 64, 64);
     write_digest(ctx->state, out);
+    secure_wipe(last, sizeof last);
 }
 
 int32_t sha256_hash(const void *data, uint64_t data_len, uint8_t *out) {
@@ -434,7 +371,7 @@ int32_t sha256_hash(const void *data, uint64_t data_len, uint8_t *out) {
     } else {
         data_len = 0;
     }
-    pad_final(b, state, last, tail, data_len);
+    finish_blocks(b, state, last, tail, data_len);
     write_digest(state, out);
     // The message may be a long HMAC key.
     secure_wipe(last, sizeof last);
@@ -486,13 +423,10 @@ void hmac_finish(const sha256_backend *b, uint32_t inner[8], uint32_t outer[8],
     uint8_t last[128];
     const size_t tail = size_t(data_len % 64);
     if (tail != 0) memcpy(last, p + whole * 64, tail);
-    pad_final(b, inner, last, tail, data_len + 64);
+    finish_blocks(b, inner, last, tail, data_len + 64);
 
     write_digest(inner, last);
-    last[32] = 0x80;
-    memset(last + 33, 0, 64 - 33);
-    last[62] = 0x03;  // 64 + 32 bytes = 768 bits
-    b->blocks(outer, last, 1);
+    finish_blocks(b, outer, last, 32, 64 + 32);
     write_digest(outer, out);
     secure_wipe(last, sizeof last);
     secure_wipe(inner, 8 * sizeof inner[0]);
@@ -534,45 +468,28 @@ void hmac_sha256_prepared_32(const hmac_sha256_key *hk, const uint8_t *in,
                              uint8_t *out) {
     uint8_t u[32], t[32] = {};
     memcpy(u, in, 32);
-    iterate(backend(), hk->inner, hk->outer, u, t, 1);
+    chain(backend(), hk->inner, hk->outer, u, t, 1);
     memcpy(out, u, 32);
     secure_wipe(u, sizeof u);
     secure_wipe(t, sizeof t);
 }
 
-void hmac_sha256_iterate(const hmac_sha256_key *hk, uint8_t u[32], uint8_t t[32],
-                         uint32_t n) {
-    iterate(backend(), hk->inner, hk->outer, u, t, n);
+// ---- Keyed HMAC chains (hmac_chain.h) -------------------------------------
+
+void hmac_sha256_chain(const hmac_sha256_key *key, uint8_t u[32], uint8_t t[32],
+                       uint32_t n) {
+    chain(backend(), key->inner, key->outer, u, t, n);
 }
 
-void hmac_sha256_iterate2(const hmac_sha256_key *hk, uint8_t u0[32], uint8_t t0[32],
-                          uint8_t u1[32], uint8_t t1[32], uint32_t n) {
+void hmac_sha256_chain2(const hmac_sha256_key *key, uint8_t u0[32], uint8_t t0[32],
+                        uint8_t u1[32], uint8_t t1[32], uint32_t n) {
     const sha256_backend *b = backend();
-    if (b->iterate2 != nullptr) {
-        b->iterate2(hk->inner, hk->outer, u0, t0, u1, t1, n);
+    if (b->chain2 != nullptr) {
+        b->chain2(key->inner, key->outer, u0, t0, u1, t1, n);
     } else {
-        iterate(b, hk->inner, hk->outer, u0, t0, n);
-        iterate(b, hk->inner, hk->outer, u1, t1, n);
+        chain(b, key->inner, key->outer, u0, t0, n);
+        chain(b, key->inner, key->outer, u1, t1, n);
     }
-}
-
-// ---- Backend choice for tests and benchmarks --------------------------------
-
-const char *sha256_backend_name() { return backend()->name; }
-
-const char *sha256_backend_at(size_t i) {
-    return i < kBackendCount ? kBackends[i].name : nullptr;
-}
-
-int32_t sha256_backend_select(const char *name) {
-    if (name == nullptr) return -1;
-    for (const sha256_backend &b : kBackends) {
-        if (strcmp(b.name, name) != 0) continue;
-        if ((b.usable != nullptr && !b.usable()) || !self_test(&b)) return -1;
-        s_backend.store(&b, std::memory_order_release);
-        return 0;
-    }
-    return -1;
 }
 
 // ---- Streaming HMAC -----------------------------------------------------------

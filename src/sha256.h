@@ -39,22 +39,6 @@ void hmac_sha256_prepared(const hmac_sha256_key *hk, const void *data,
 // compressions. in and out may alias.
 void hmac_sha256_prepared_32(const hmac_sha256_key *hk, const uint8_t *in,
                              uint8_t *out);
-// n times: u = HMAC(u), t ^= u, for the 32-byte u and t under a prepared key
-// (the inner loop of PBKDF2).
-void hmac_sha256_iterate(const hmac_sha256_key *hk, uint8_t u[32], uint8_t t[32],
-                         uint32_t n);
-// The same for two independent chains, which may run interleaved.
-void hmac_sha256_iterate2(const hmac_sha256_key *hk, uint8_t u0[32], uint8_t t0[32],
-                          uint8_t u1[32], uint8_t t1[32], uint32_t n);
-
-// The compression backend is chosen at first use from the processor's
-// features. For tests and benchmarks only (nothing is exported, nothing is
-// read from the environment): the names of the backends built in, in order
-// of preference (null past the end), the one in use, and a way to pin one.
-// sha256_backend_select returns -1 when this machine cannot run it.
-const char *sha256_backend_at(size_t i);
-const char *sha256_backend_name();
-int32_t sha256_backend_select(const char *name);
 
 // Streaming HMAC-SHA256: the keyed inner state absorbs the message as it
 // comes; the outer state waits for the inner digest. init keeps no copy of

@@ -8,6 +8,7 @@
 // also the message words of a block that starts with this state's digest.
 #include "sha256_armv8.h"
 #include "sha256_k.h"
+#include "sha256_padding.h"
 
 #include <arm_neon.h>
 
@@ -81,14 +82,12 @@ void sha256_blocks_armv8(uint32_t state[8], const uint8_t *data, size_t nblocks)
     vst1q_u32(state + 4, s.efgh);
 }
 
-void pbkdf2_sha256_armv8_iterate(const uint32_t inner[8], const uint32_t outer[8],
-                                 uint8_t u[32], uint8_t t[32], uint32_t iterations) {
+void hmac_chain_armv8(const uint32_t inner[8], const uint32_t outer[8], uint8_t u[32],
+                      uint8_t t[32], uint32_t iterations) {
     const state_regs in = {vld1q_u32(inner), vld1q_u32(inner + 4)};
     const state_regs out = {vld1q_u32(outer), vld1q_u32(outer + 4)};
-    // Words 8 to 15 of the last block of a 32-byte message behind the 64-byte
-    // pad block: 0x80, zeros and the length, 768 bits.
-    const uint32_t pad[8] = {0x80000000u, 0, 0, 0, 0, 0, 0, 768};
-    const uint32x4_t p0 = vld1q_u32(pad), p1 = vld1q_u32(pad + 4);
+    const uint32x4_t p0 = vld1q_u32(kDigestBlockPadding.w);
+    const uint32x4_t p1 = vld1q_u32(kDigestBlockPadding.w + 4);
     // A digest's bytes read back as big-endian words are its state words, so
     // the loop never leaves the word domain; XOR commutes with the byte swap.
     uint32x4_t u0 = load_be(u), u1 = load_be(u + 16);

@@ -7,6 +7,7 @@
 // are kept in host order, four to a register, lane 0 first.
 #include "sha256_x86.h"
 #include "sha256_k.h"
+#include "sha256_padding.h"
 
 #include <immintrin.h>
 
@@ -134,10 +135,13 @@ KELDO_ALWAYS_INLINE void compress2(state_regs &s, __m128i m0, __m128i m1, __m128
     r.cdgh = _mm_add_epi32(r.cdgh, r_start.cdgh);
 }
 
-// Words 8 to 15 of the last block of HMAC's 32-byte messages: 0x80, zeros
-// and the length, 64 + 32 bytes = 768 bits.
-KELDO_ALWAYS_INLINE __m128i pad32_lo() { return _mm_setr_epi32(int(0x80000000u), 0, 0, 0); }
-KELDO_ALWAYS_INLINE __m128i pad32_hi() { return _mm_setr_epi32(0, 0, 0, 768); }
+// Words 8 to 15 of the last block of HMAC's 32-byte messages.
+KELDO_ALWAYS_INLINE __m128i pad32_lo() {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i *>(kDigestBlockPadding.w));
+}
+KELDO_ALWAYS_INLINE __m128i pad32_hi() {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i *>(kDigestBlockPadding.w + 4));
+}
 
 }  // namespace
 
@@ -158,8 +162,8 @@ void sha256_pair_shani(uint32_t state_a[8], const uint8_t *block_a,
     store_state(state_b, b);
 }
 
-void pbkdf2_sha256_shani_iterate(const uint32_t inner[8], const uint32_t outer[8],
-                                 uint8_t u[32], uint8_t t[32], uint32_t iterations) {
+void hmac_chain_shani(const uint32_t inner[8], const uint32_t outer[8], uint8_t u[32],
+                      uint8_t t[32], uint32_t iterations) {
     const state_regs in = load_state(inner), out = load_state(outer);
     const __m128i p0 = pad32_lo(), p1 = pad32_hi();
     // A digest's bytes read back as big-endian words are its state words, so
@@ -183,9 +187,8 @@ void pbkdf2_sha256_shani_iterate(const uint32_t inner[8], const uint32_t outer[8
     store_be(t + 16, t1);
 }
 
-void pbkdf2_sha256_shani_iterate2(const uint32_t inner[8], const uint32_t outer[8],
-                                  uint8_t u0[32], uint8_t t0[32], uint8_t u1[32],
-                                  uint8_t t1[32], uint32_t iterations) {
+void hmac_chain2_shani(const uint32_t inner[8], const uint32_t outer[8], uint8_t u0[32],
+                       uint8_t t0[32], uint8_t u1[32], uint8_t t1[32], uint32_t iterations) {
     const state_regs in = load_state(inner), out = load_state(outer);
     const __m128i p0 = pad32_lo(), p1 = pad32_hi();
     __m128i a0 = load_be(u0), a1 = load_be(u0 + 16);

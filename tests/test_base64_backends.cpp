@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "backend_select.h"
 #include "base64.h"
 #include "hash_oracle.h"
 
@@ -105,25 +106,52 @@ TEST_P(Codec, AlphabetsInLongTexts) {
     EXPECT_EQ(base64_decode(mixed.c_str(), back.data(), back.size(), &n, 0), -1);
 }
 
-TEST_P(Codec, RejectedCharacterAtEveryPositionOfALongText) {
+// Short texts (token signatures and claims take the whole-message path)
+// and a long one: the bytes of the groups before the refused character are
+// written, nothing after them.
+TEST_P(Codec, RejectedCharacterAtEveryPosition) {
     oracle::Rng rng(0xb64002);
-    const std::vector<uint8_t> data = rng.bytes(150);  // 200 characters, no padding
-    const std::string good = reference(data.data(), data.size(), false);
     const char bad[] = {'=', '\n', ' ', '.', '\x80', '\xff', '\x7f', '-', '\0'};
-    for (size_t pos = 0; pos + 1 < good.size(); ++pos) {
-        for (char c : bad) {
-            std::string text = good;
-            text[pos] = c;
-            std::vector<uint8_t> out(data.size() + 16, 0xa5);
-            uint64_t out_len = 77;
-            ASSERT_EQ(base64_decode_n(text.data(), text.size(), out.data(), data.size(), &out_len, 0), -1)
-                << pos << " " << int(c);
-            const size_t written = pos / 4 * 3;
-            ASSERT_TRUE(std::equal(data.begin(), data.begin() + std::ptrdiff_t(written), out.begin())) << pos;
-            ASSERT_TRUE(std::all_of(out.begin() + std::ptrdiff_t(written), out.end(),
-                                    [](uint8_t b) { return b == 0xa5; }))
-                << "written past the groups before position " << pos << " (" << int(c) << ")";
-            ASSERT_EQ(out_len, 77u);
+    for (const size_t n : std::vector<size_t>{1, 2, 3, 31, 32, 33, 47, 48, 49, 150}) {
+        const std::vector<uint8_t> data = rng.bytes(n);
+        std::string good = reference(data.data(), data.size(), false);
+        good.erase(good.find_last_not_of('=') + 1);
+        for (size_t pos = 0; pos + 1 < good.size(); ++pos) {
+            for (char c : bad) {
+                std::string text = good;
+                text[pos] = c;
+                std::vector<uint8_t> out(data.size() + 16, 0xa5);
+                uint64_t out_len = 77;
+                ASSERT_EQ(base64_decode_n(text.data(), text.size(), out.data(), data.size(), &out_len, 0), -1)
+                    << n << " " << pos << " " << int(c);
+                const size_t written = std::min(pos / 4, good.size() / 4) * 3;
+                ASSERT_TRUE(std::equal(data.begin(), data.begin() + std::ptrdiff_t(written), out.begin())) << pos;
+                ASSERT_TRUE(std::all_of(out.begin() + std::ptrdiff_t(written), out.end(),
+                                        [](uint8_t b) { return b == 0xa5; }))
+                    << "written past the groups before position " << pos << " of " << n << " bytes ("
+                    << int(c) << ")";
+                ASSERT_EQ(out_len, 77u);
+            }
+        }
+    }
+}
+
+// One byte of capacity short: refused before anything is written, in both
+// directions, around the sizes where the paths change.
+TEST_P(Codec, CapacityIsTestedBeforeAnyWrite) {
+    oracle::Rng rng(0xb64003);
+    for (const size_t n : std::vector<size_t>{1, 2, 3, 31, 32, 33, 47, 48, 49, 63, 64, 65, 300}) {
+        const std::vector<uint8_t> data = rng.bytes(n);
+        for (int url = 0; url < 2; ++url) {
+            const std::string text = reference(data.data(), n, url != 0);
+            std::string out(text.size() + 8, '#');
+            ASSERT_EQ(base64_encode(data.data(), n, out.data(), text.size(), url), -1) << n;
+            ASSERT_EQ(out, std::string(text.size() + 8, '#')) << n;
+            std::vector<uint8_t> back(n + 8, 0xa5);
+            uint64_t back_len = 77;
+            ASSERT_EQ(base64_decode_n(text.data(), text.size(), back.data(), n - 1, &back_len, url), -1);
+            ASSERT_TRUE(std::all_of(back.begin(), back.end(), [](uint8_t b) { return b == 0xa5; })) << n;
+            ASSERT_EQ(back_len, 77u);
         }
     }
 }

@@ -14,6 +14,7 @@
 #include <sys/auxv.h>
 #endif
 
+#include "backend_select.h"
 #include "fips180_vectors.h"
 #include "hash_oracle.h"
 #include "hex.h"
@@ -67,18 +68,7 @@ TEST(Sha256Backends, PortableIsAlwaysThereAndLast) {
     EXPECT_EQ(sha256_backend_select(nullptr), -1);
 }
 
-#if (defined(__x86_64__) || defined(_M_X64)) && defined(__GNUC__) && !defined(__clang__)
-// The compiler runtime's own feature test is the independent witness that
-// a machine with the SHA extensions really uses them.
-TEST(Sha256Backends, ShaExtensionsAreUsedWhereTheProcessorHasThem) {
-    const char *pinned = std::getenv("KELDO_TEST_SHA256_BACKEND");
-    if (pinned != nullptr && *pinned != '\0') GTEST_SKIP() << "backend pinned to " << pinned;
-    __builtin_cpu_init();
-    if (!__builtin_cpu_supports("sha") || !__builtin_cpu_supports("sse4.1"))
-        GTEST_SKIP() << "no SHA extensions here";
-    EXPECT_EQ(g_initial, "shani");
-}
-#endif
+// (test_dispatch checks the x86-64 first choice.)
 
 #if defined(__aarch64__) && defined(__linux__)
 // The ARMv8 SHA-2 backend must be the first choice exactly where the kernel
@@ -133,6 +123,28 @@ TEST_P(Backend, LongMessagesWholeAndStreamed) {
         std::vector<uint8_t> got(32);
         sha256_final(&ctx, got.data());
         EXPECT_EQ(got, want) << n;
+    }
+}
+
+// Streamed in two pieces split around the padding boundaries (55, 56, 63,
+// 64, 65 bytes of the last block), then final: the one-shot and streamed
+// paths share the padding code, the split reaches each branch of it.
+TEST_P(Backend, StreamedAcrossThePaddingBoundaries) {
+    oracle::Rng rng(0x5eed0005);
+    const std::vector<uint8_t> m = rng.bytes(200);
+    for (size_t n = 0; n <= 200; ++n) {
+        for (const size_t cut : {size_t(0), n / 2, n % 64, n > 0 ? n - 1 : 0}) {
+            sha256_ctx ctx;
+            sha256_init(&ctx);
+            sha256_update(&ctx, m.data(), cut);
+            sha256_update(&ctx, m.data() + cut, n - cut);
+            std::vector<uint8_t> got(32);
+            sha256_final(&ctx, got.data());
+            ASSERT_EQ(got, oracle::sha256(m.data(), n)) << n << " cut at " << cut;
+            // The context counts the padding it absorbed, as update would.
+            ASSERT_EQ(ctx.count % 64, 0u) << n;
+            ASSERT_EQ(ctx.count, (n + 8) / 64 * 64 + 64) << n;
+        }
     }
 }
 

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Smoke run of the benchmark: it must build with warnings as errors, pass its
 # start-up check that every peer gives the same output as ours, and run each
-# case once; the same for keldo_bench_internal (portable SHA-256 backend
-# pinned). Speed is not judged here (see scripts/bench).
+# case once; the same for keldo_bench_internal (each backend pinned). Speed
+# is not judged here (see scripts/bench).
 # KELDO_BENCH_BUILD_DIR chooses the build directory (default: build-bench-ci).
 set -euo pipefail
 top=$(cd "$(dirname "$0")/../.." && pwd)

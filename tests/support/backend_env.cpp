@@ -1,14 +1,13 @@
 // Compiled into every test program: pins the SHA-256 compression backend
-// from KELDO_TEST_SHA256_BACKEND (e.g. "portable" or "shani") and the Base64
-// one from KELDO_TEST_BASE64_BACKEND ("portable", "ssse3") before any test
-// runs, so CI can run the whole suite on each path. Unset means the library's
-// own choice. A backend this machine cannot run fails the program rather
-// than quietly testing another one.
+// from KELDO_TEST_SHA256_BACKEND ("shani", "avx2", "armv8", "portable") and
+// the Base64 one from KELDO_TEST_BASE64_BACKEND ("avx512vbmi", "avx2",
+// "ssse3", "portable") before any test runs, so CI can run the whole suite
+// on each path. Unset means the library's own choice. A backend this machine
+// cannot run fails the program rather than quietly testing another one.
 #include <cstdio>
 #include <cstdlib>
 
-#include "base64.h"
-#include "sha256.h"
+#include "backend_select.h"
 
 namespace {
 
