@@ -45,7 +45,9 @@ _VERIFY_ERRORS: dict[str, type[KeldoError]] = {
     "jwt_verify: malformed token (missing first dot)": MalformedToken,
     "jwt_verify: malformed token (missing second dot)": MalformedToken,
     "jwt_verify: malformed token (extra segments)": MalformedToken,
-    "jwt_verify: invalid signature format or length": MalformedToken,
+    # A signature that cannot be one is a bad signature, as in the other
+    # bindings.
+    "jwt_verify: invalid signature format or length": BadSignature,
     "jwt_verify: signature verification failed": BadSignature,
     "jwt_verify: payload segment too long": MalformedToken,
     "jwt_verify: base64url decode payload failed": MalformedToken,
