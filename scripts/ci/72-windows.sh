@@ -28,7 +28,7 @@ host_only='example_host|install_and_consume'
 
 "$top/scripts/bootstrap" test cross
 "$top/scripts/cross/windows-sysroot" "$sysroot"
-cmake -S "$top" -B "$build" -DKELDO_WERROR=ON \
+cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=Release -DKELDO_WERROR=ON \
   -DCMAKE_TOOLCHAIN_FILE="$top/cmake/toolchains/x86_64-w64-mingw32.cmake" \
   -DKELDO_TARGET_SYSROOT="$sysroot" -DKELDO_BUILD_BENCH=OFF >/dev/null
 cmake --build "$build" -j"$jobs"
