@@ -31,7 +31,9 @@ unmount_all() {
 # must never be deleted through the tree.
 remove_tree() {
   [ -e "$dir" ] || return 0
-  if findmnt -rn -o TARGET | grep -q "^$(realpath "$dir")/"; then
+  local mounts
+  mounts=$(findmnt -rn -o TARGET)
+  if grep -q "^$(realpath "$dir")/" <<<"$mounts"; then
     log "something is still mounted below $dir; not removing it"
     return 1
   fi

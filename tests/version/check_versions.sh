@@ -67,7 +67,8 @@ if [ -x "$tool" ]; then
   expect "keldo-crypto --version, tool" "${lines[0]:-}" "keldo-crypto $version"
   # The library's code is linked into the tool, or comes from the shared
   # library the loader gives it.
-  if objdump -p "$tool" | grep -q "NEEDED *libkeldo_crypto\.so\.$major\$"; then
+  headers=$(objdump -p "$tool")
+  if grep -q "NEEDED *libkeldo_crypto\.so\.$major\$" <<<"$headers"; then
     where="$(realpath "$libdir")/libkeldo_crypto.so.$version"
   else
     where="built into the tool"
