@@ -94,7 +94,8 @@ KELDO_API int32_t keldo_crypto_base64_encode(const void *data,
                                              uint64_t out_size);
 
 /* Decodes NUL-terminated text into out (no terminator written) and stores
- * the byte count in *out_len. Trailing CR, LF, space and '=' are ignored.
+ * the byte count in *out_len. Trailing CR, LF and spaces are dropped, then
+ * any trailing '=' ("QUI=\n" decodes, "QUI\n=" does not).
  * On a rejected character the bytes of earlier complete groups may already
  * be in out. */
 KELDO_API int32_t keldo_crypto_base64_decode(const char *text, uint8_t *out,
@@ -132,6 +133,142 @@ KELDO_API const char *keldo_jwt_mint(const char *secret, const char *sub,
 KELDO_API int32_t keldo_jwt_verify(const char *secret, const char *token,
                                    char *sub_out, char *email_out,
                                    int64_t *exp_out);
+
+/* ======================================================================
+ * Interface 1.1: no shared state.
+ *
+ * The functions below write neither the last-error text nor any static
+ * buffer: any number of threads may call them at once with no lock in the
+ * host. Secrets and passwords are byte strings with a length (any byte
+ * values, NUL included). Each returns a status: KELDO_OK (0), or a negative
+ * code whose fixed English text keldo_crypto_status_text() gives. A code's
+ * kind is -code / 100 (KELDO_STATUS_KIND), so a host can branch on the kind
+ * without knowing every code. Codes and texts never change meaning; new
+ * codes may be added within a kind.
+ * ====================================================================== */
+
+#define KELDO_OK 0
+
+/* Kinds: KELDO_STATUS_KIND(code) for a negative code. */
+#define KELDO_KIND_INVALID_ARGUMENT 1 /* a null pointer, an empty secret, a value out of range */
+#define KELDO_KIND_BUFFER_TOO_SMALL 2 /* the output does not fit; the size needed is reported */
+#define KELDO_KIND_MALFORMED 3        /* not a well-formed token */
+#define KELDO_KIND_BAD_SIGNATURE 4    /* well-formed, but not signed with this secret */
+#define KELDO_KIND_EXPIRED 5          /* authentic, past its exp */
+#define KELDO_KIND_NOT_YET_VALID 6    /* authentic, nbf more than 60 s ahead */
+#define KELDO_KIND_INVALID_CLAIMS 7   /* authentic, but a claim is missing or wrong */
+#define KELDO_KIND_MISMATCH 8         /* the password does not match the stored hash */
+#define KELDO_KIND_MALFORMED_HASH 9   /* the stored hash string cannot be used */
+#define KELDO_KIND_INTERNAL 10        /* out of memory, or the random source failed */
+#define KELDO_STATUS_KIND(code) ((code) < 0 ? -(code) / 100 : 0)
+
+/* The token codes; each text is the message keldo_jwt_mint or
+ * keldo_jwt_verify writes for the same refusal. */
+#define KELDO_E_MINT_NULL_ARGUMENT -101        /* "jwt_mint: null parameter passed" */
+#define KELDO_E_VERIFY_NULL_ARGUMENT -102      /* "jwt_verify: null secret or token" */
+#define KELDO_E_MINT_EMPTY_SECRET -103         /* "jwt_mint: empty secret" */
+#define KELDO_E_VERIFY_EMPTY_SECRET -104       /* "jwt_verify: empty secret" */
+#define KELDO_E_CLAIMS_TOO_LONG -105           /* "jwt_mint: failed to base64url encode payload" */
+#define KELDO_E_TOKEN_BUFFER_TOO_SMALL -201    /* "jwt_mint: output buffer too small" */
+#define KELDO_E_MISSING_FIRST_DOT -301         /* "jwt_verify: malformed token (missing first dot)" */
+#define KELDO_E_MISSING_SECOND_DOT -302        /* "jwt_verify: malformed token (missing second dot)" */
+#define KELDO_E_EXTRA_SEGMENTS -303            /* "jwt_verify: malformed token (extra segments)" */
+#define KELDO_E_SIGNATURE_FORMAT -304          /* "jwt_verify: invalid signature format or length" */
+#define KELDO_E_PAYLOAD_TOO_LONG -305          /* "jwt_verify: payload segment too long" */
+#define KELDO_E_PAYLOAD_BASE64 -306            /* "jwt_verify: base64url decode payload failed" */
+#define KELDO_E_PAYLOAD_JSON -307              /* "jwt_verify: invalid payload JSON" */
+#define KELDO_E_PAYLOAD_NOT_OBJECT -308        /* "jwt_verify: payload root is not an object" */
+#define KELDO_E_BAD_SIGNATURE -401             /* "jwt_verify: signature verification failed" */
+#define KELDO_E_EXPIRED -501                   /* "jwt_verify: token has expired" */
+#define KELDO_E_NOT_YET_VALID -601             /* "jwt_verify: token is not valid yet (nbf in future)" */
+#define KELDO_E_ISS_CLAIM -701                 /* "jwt_verify: invalid or missing 'iss' claim" */
+#define KELDO_E_MISSING_EXP -702               /* "jwt_verify: missing 'exp' claim" */
+#define KELDO_E_MISSING_SUB -703               /* "jwt_verify: missing 'sub' claim" */
+#define KELDO_E_INVALID_SUB -704               /* "jwt_verify: invalid 'sub' claim" */
+#define KELDO_E_MISSING_EMAIL -705             /* "jwt_verify: missing 'email' claim" */
+#define KELDO_E_INVALID_EMAIL -706             /* "jwt_verify: invalid 'email' claim" */
+#define KELDO_E_MINT_DOCUMENT -1001            /* "jwt_mint: failed to allocate yyjson document" */
+#define KELDO_E_MINT_BUILD -1002               /* "jwt_mint: failed to build payload JSON" */
+#define KELDO_E_MINT_SERIALIZE -1003           /* "jwt_mint: failed to serialize payload JSON" */
+#define KELDO_E_MINT_HMAC -1004                /* "jwt_mint: hmac calculation failed" */
+#define KELDO_E_MINT_SIGNATURE -1005           /* "jwt_mint: failed to base64url encode signature" */
+#define KELDO_E_VERIFY_HMAC -1006              /* "jwt_verify: failed to compute HMAC" */
+/* Password codes: KELDO_E_PASSWORD_* below (kinds 1, 2, 8, 9 and 10). */
+
+/* The fixed text of a status: "OK" for KELDO_OK, the message listed in the
+ * manual page keldo_crypto_status_text(3) for each code, and
+ * "unknown status" for any other value. Never NULL; static storage. */
+KELDO_API const char *keldo_crypto_status_text(int32_t status);
+
+/* Upper bounds of the texts the 1.1 functions write, terminator included:
+ * a buffer of this size never gets KELDO_KIND_BUFFER_TOO_SMALL. */
+#define KELDO_JWT_TOKEN_MAX 2129
+#define KELDO_PASSWORD_HASH_MAX 256
+
+/* ---- Tokens ----------------------------------------------------------- */
+
+/* As keldo_jwt_mint, into the caller's out[out_size]. secret is
+ * secret_len bytes (1 or more, any values). *token_size, when not NULL,
+ * receives the size the token needs, terminator included: on success and
+ * when out_size is too small (then nothing is written to out). */
+KELDO_API int32_t keldo_jwt_mint_r(const void *secret, uint64_t secret_len,
+                                   const char *sub, const char *email,
+                                   uint32_t ttl_seconds, char *out,
+                                   uint64_t out_size, uint64_t *token_size);
+
+/* As keldo_jwt_verify, with the secret as secret_len bytes (1 or more).
+ * On KELDO_OK copies the claims to sub_out[64], email_out[128] and
+ * *exp_out (each may be NULL); otherwise writes none of them. */
+KELDO_API int32_t keldo_jwt_verify_r(const void *secret, uint64_t secret_len,
+                                     const char *token, char *sub_out,
+                                     char *email_out, int64_t *exp_out);
+
+/* ---- Password-hash strings -------------------------------------------- */
+
+/* The forms of a stored PBKDF2-HMAC-SHA256 password hash. */
+#define KELDO_PASSWORD_PHC 1      /* $pbkdf2-sha256$i=N$SALT$HASH (written by keldo_password_hash) */
+#define KELDO_PASSWORD_DJANGO 2   /* pbkdf2_sha256$N$SALT$HASH */
+#define KELDO_PASSWORD_PASSLIB 3  /* $pbkdf2-sha256$N$SALT$HASH */
+#define KELDO_PASSWORD_WERKZEUG 4 /* pbkdf2:sha256:N$SALT$HEXHASH */
+
+#define KELDO_PASSWORD_DEFAULT_ITERATIONS 600000
+#define KELDO_PASSWORD_MAX_ITERATIONS 100000000
+#define KELDO_PASSWORD_MAX_LEN 4096 /* bytes of a password */
+
+/* Hashes password (password_len bytes, at most KELDO_PASSWORD_MAX_LEN) with
+ * a fresh 16-byte salt from the operating system into out[out_size] in the
+ * PHC form. iterations 0 means KELDO_PASSWORD_DEFAULT_ITERATIONS. */
+KELDO_API int32_t keldo_password_hash(const void *password, uint64_t password_len,
+                                      uint32_t iterations, char *out,
+                                      uint64_t out_size);
+
+/* As keldo_password_hash, in the given form with the caller's salt (for
+ * Django and Werkzeug, salt is text: no '$', at most 1024 bytes). */
+KELDO_API int32_t keldo_password_encode(int32_t form, const void *password,
+                                        uint64_t password_len, const void *salt,
+                                        uint64_t salt_len, uint32_t iterations,
+                                        char *out, uint64_t out_size);
+
+/* Checks password against a stored hash in any of the four forms:
+ * KELDO_OK when it matches, a KELDO_KIND_MISMATCH code when it does not (a
+ * password longer than KELDO_PASSWORD_MAX_LEN never matches), a
+ * KELDO_KIND_MALFORMED_HASH code when stored is not a usable hash. The key
+ * comparison runs in constant time. */
+KELDO_API int32_t keldo_password_verify(const void *password,
+                                        uint64_t password_len,
+                                        const char *stored);
+
+/* 1 when stored should be replaced at the next login: it is not in the
+ * PHC form, or its iteration count is below min_iterations (0 means
+ * KELDO_PASSWORD_DEFAULT_ITERATIONS); 0 when it need not be; a negative
+ * status when stored is malformed. */
+KELDO_API int32_t keldo_password_needs_rehash(const char *stored,
+                                              uint32_t min_iterations);
+
+/* Parses stored without deriving anything: KELDO_OK with its form and
+ * iteration count (either pointer may be NULL), or a negative status. */
+KELDO_API int32_t keldo_password_inspect(const char *stored, int32_t *form_out,
+                                         uint32_t *iterations_out);
 
 #ifdef __cplusplus
 }
