@@ -7,8 +7,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "base64.h"
-#include "ct_check.h"
+#include "codec/base64.h"
+#include "platform/ct_check.h"
 
 namespace {
 

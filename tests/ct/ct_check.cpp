@@ -18,9 +18,9 @@
 #include <string>
 #include <vector>
 
-#include "ct_check.h"
+#include "platform/ct_check.h"
 #include "keldo_crypto.h"
-#include "sha256.h"
+#include "hash/sha256.h"
 #include "test_platform.h"
 
 #if !defined(KELDO_CT_CHECK)
