@@ -48,6 +48,7 @@ ssize_t read_retry(int fd, void *buf, size_t n) {
     return r;
 }
 
+}  // namespace
 
 Stream::Stream(const std::string &name) : name_(quote_file_name(name)) {
     fd_ = open_input(name, &owned_);
