@@ -45,7 +45,28 @@ constexpr status_row kStatusTexts[] = {
     {KELDO_E_MINT_HMAC, "jwt_mint: hmac calculation failed"},
     {KELDO_E_MINT_SIGNATURE, "jwt_mint: failed to base64url encode signature"},
     {KELDO_E_VERIFY_HMAC, "jwt_verify: failed to compute HMAC"},
-    // ---- Password-hash strings: KELDO_E_PASSWORD_* rows go here ----
+    // ---- Password-hash strings ----
+    {KELDO_E_PASSWORD_NULL_ARGUMENT, "password_hash: null parameter passed"},
+    {KELDO_E_PASSWORD_TOO_LONG, "password_hash: password longer than 4096 bytes"},
+    {KELDO_E_PASSWORD_ITERATIONS, "password_hash: iterations above 100000000"},
+    {KELDO_E_PASSWORD_FORM, "password_hash: unknown hash form"},
+    {KELDO_E_PASSWORD_SALT, "password_hash: salt empty, too long, or holding '$' or NUL"},
+    {KELDO_E_PASSWORD_VERIFY_NULL_ARGUMENT, "password_verify: null password or stored hash"},
+    {KELDO_E_PASSWORD_BUFFER_TOO_SMALL, "password_hash: output buffer too small"},
+    {KELDO_E_PASSWORD_MISMATCH, "password_verify: password does not match"},
+    {KELDO_E_PASSWORD_UNKNOWN_FORMAT, "password_verify: unrecognised hash format"},
+    {KELDO_E_PASSWORD_AMBIGUOUS,
+     "password_verify: Werkzeug hash without an iteration count is ambiguous"},
+    {KELDO_E_PASSWORD_FIELDS, "password_verify: wrong number of fields in the hash"},
+    {KELDO_E_PASSWORD_STORED_ITERATIONS,
+     "password_verify: iteration count not a canonical number from 1 to 100000000"},
+    {KELDO_E_PASSWORD_STORED_SALT,
+     "password_verify: salt empty, over 1024 characters or not canonical"},
+    {KELDO_E_PASSWORD_STORED_KEY,
+     "password_verify: hash field not the canonical encoding of 32 bytes"},
+    {KELDO_E_PASSWORD_RANDOM, "password_hash: random source failed"},
+    {KELDO_E_PASSWORD_DERIVE, "password_hash: key derivation failed"},
+    {KELDO_E_PASSWORD_VERIFY_DERIVE, "password_verify: key derivation failed"},
 };
 
 }  // namespace
