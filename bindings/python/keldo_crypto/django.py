@@ -39,7 +39,12 @@ class PBKDF2PasswordHasher(_DjangoPBKDF2):  # type: ignore[misc]
     algorithm = "pbkdf2_sha256"
 
     def encode(self, password: str | bytes, salt: str, iterations: int | None = None) -> str:
-        self._check_encode_args(password, salt)
+        check = getattr(self, "_check_encode_args", None)  # Django 4.0 and later
+        if check is not None:
+            check(password, salt)
+        else:
+            assert password is not None
+            assert salt and "$" not in salt
         iterations = iterations or self.iterations
         pw = _password(password)
         try:
