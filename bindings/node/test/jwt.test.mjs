@@ -153,10 +153,15 @@ test('keys holding NUL bytes round-trip with jose both ways', async () => {
     const theirs = await joseToken({ ...good(), sub: 'jose' }, key);
     assert.equal(k.jwtVerify(theirs, key).sub, 'jose');
     assert.equal(k.jwtVerify(theirs, new Uint8Array(key)).sub, 'jose');
-    // The bytes after the first NUL count: the key cut there is another key.
-    const cut = key.subarray(0, key.indexOf(0));
-    assert.throws(() => k.jwtVerify(ours, cut.length ? cut : 'x', { allowShortSecret: true }), k.BadSignatureError);
-    assert.throws(() => k.jwtVerify(theirs, Buffer.concat([key, Buffer.from([0])])), k.BadSignatureError);
+    // The bytes after the first NUL count: a key that differs only there is
+    // another key (trailing NULs of a short key do not count in HMAC itself).
+    const i = key.indexOf(0);
+    if (i + 1 < key.length) {
+      const other = Buffer.from(key);
+      other[i + 1] ^= 1;
+      assert.throws(() => k.jwtVerify(ours, other), k.BadSignatureError);
+      assert.throws(() => k.jwtVerify(theirs, other), k.BadSignatureError);
+    }
   }
 });
 

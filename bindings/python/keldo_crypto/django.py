@@ -18,7 +18,8 @@ from __future__ import annotations
 
 from typing import Any
 
-from django.contrib.auth.hashers import PBKDF2PasswordHasher as _DjangoPBKDF2
+# Django ships no type information.
+from django.contrib.auth.hashers import PBKDF2PasswordHasher as _DjangoPBKDF2  # type: ignore[import]
 
 from . import _native
 from ._checks import text_or_bytes
