@@ -62,21 +62,38 @@ _new_claims = object.__new__
 
 
 class _Buffers(threading.local):
-    """Each thread's output buffers; the byref() arguments are made once:
-    ctypes passes them without building new ones."""
+    """Each thread's output buffers and the byref() arguments for them, made
+    once (ctypes passes them without building new ones), in one tuple: one
+    look-up of the thread's copy per call."""
 
     def __init__(self) -> None:
-        self.sub = ctypes.create_string_buffer(MAX_SUB_BYTES + 1)
-        self.email = ctypes.create_string_buffer(MAX_EMAIL_BYTES + 1)
-        self.exp = ctypes.c_int64()
-        self.sub_arg = ctypes.byref(self.sub)
-        self.email_arg = ctypes.byref(self.email)
-        self.exp_arg = ctypes.byref(self.exp)
-        self.token = ctypes.create_string_buffer(TOKEN_MAX)
-        self.token_arg = ctypes.byref(self.token)
+        sub = ctypes.create_string_buffer(MAX_SUB_BYTES + 1)
+        email = ctypes.create_string_buffer(MAX_EMAIL_BYTES + 1)
+        exp = ctypes.c_int64()
+        token = ctypes.create_string_buffer(TOKEN_MAX)
+        self.verify = (sub, email, exp, ctypes.byref(sub), ctypes.byref(email), ctypes.byref(exp))
+        self.mint = (token, ctypes.byref(token))
 
 
 _out = _Buffers()
+_TOKEN_MAX = ctypes.c_uint64(TOKEN_MAX)
+_NO_SIZE = None
+
+# A host signs and verifies with one key: the last key of 32 bytes or more
+# is kept with its length as the C type the call takes (keys under 32 bytes
+# are checked on every call, for the opt-in). Replaced as one tuple, so a
+# thread never sees one key with another's length.
+_key: tuple[object, bytes, ctypes.c_uint64] = (None, b"", ctypes.c_uint64(0))
+
+
+def _checked_key(fn: str, secret: str | Buffer, allow_short: bool) -> tuple[bytes, ctypes.c_uint64]:
+    global _key
+    key = secret_bytes(fn, secret, allow_short)
+    length = ctypes.c_uint64(len(key))
+    if len(key) >= MIN_SECRET_BYTES and isinstance(secret, (bytes, str)):
+        _key = (secret, key, length)  # immutable: safe to keep
+    return key, length
+
 
 # Longer tokens (the header has no limit) are verified without the GIL, so a
 # flood of them does not stop the other threads; shorter ones, up to a few
@@ -130,17 +147,20 @@ def jwt_mint(secret: str | Buffer, sub: str, email: str,
              ttl: int | datetime.timedelta = 3600, *, allow_short_secret: bool = False) -> str:
     """An HS256 token for sub and email, valid from now for ttl (seconds, or
     a timedelta of whole seconds)."""
-    if type(secret) is not bytes or len(secret) < MIN_SECRET_BYTES:
-        secret = secret_bytes("jwt_mint", secret, allow_short_secret)
+    cached = _key
+    if secret is cached[0]:
+        key, key_len = cached[1], cached[2]
+    else:
+        key, key_len = _checked_key("jwt_mint", secret, allow_short_secret)
     sub_b = claim_bytes("jwt_mint", sub, "sub", MAX_SUB_BYTES)
     email_b = claim_bytes("jwt_mint", email, "email", MAX_EMAIL_BYTES)
     if type(ttl) is not int or not 0 <= ttl <= UINT32_MAX:
         ttl = _ttl_seconds(ttl)
-    out = _out
-    rc = _mint(secret, len(secret), sub_b, email_b, ttl, out.token_arg, TOKEN_MAX, None)
+    token, token_arg = _out.mint
+    rc = _mint(key, key_len, sub_b, email_b, ctypes.c_uint32(ttl), token_arg, _TOKEN_MAX, _NO_SIZE)
     if rc != 0:
         raise _native.refusal(rc)
-    return out.token.value.decode("ascii")
+    return token.value.decode("ascii")
 
 
 # A compact JWS: three base64url segments (the signature may be empty).
@@ -169,13 +189,16 @@ def jwt_verify(token: str | bytes | None, secret: str | Buffer, *,
     TokenExpired, TokenNotYetValid or InvalidClaims (all TokenError) when
     it is not.
     """
-    if type(secret) is not bytes or len(secret) < MIN_SECRET_BYTES:
-        secret = secret_bytes("jwt_verify", secret, allow_short_secret)
+    cached = _key
+    if secret is cached[0]:
+        key, key_len = cached[1], cached[2]
+    else:
+        key, key_len = _checked_key("jwt_verify", secret, allow_short_secret)
     if type(token) is str:
         try:
             tok = token.encode()
         except UnicodeEncodeError:
-            raise _malformed("jwt_verify: malformed token (not text)", secret) from None
+            raise _malformed("jwt_verify: malformed token (not text)", key) from None
     elif token is None:
         raise MalformedToken("jwt_verify: no token")
     else:
@@ -184,18 +207,20 @@ def jwt_verify(token: str | bytes | None, secret: str | Buffer, *,
         raise MalformedToken("jwt_verify: no token")
     # As C text the token would end at a NUL, and what follows be ignored.
     if 0 in tok:
-        raise _malformed("jwt_verify: malformed token (NUL character)", secret)
-    out = _out
-    verify = _verify if len(tok) <= _LONG_TOKEN else _verify_long
-    rc = verify(secret, len(secret), tok, out.sub_arg, out.email_arg, out.exp_arg)
+        raise _malformed("jwt_verify: malformed token (NUL character)", key)
+    sub, email, exp, sub_arg, email_arg, exp_arg = _out.verify
+    if len(tok) <= _LONG_TOKEN:
+        rc = _verify(key, key_len, tok, sub_arg, email_arg, exp_arg)
+    else:
+        rc = _verify_long(key, key_len, tok, sub_arg, email_arg, exp_arg)
     if rc != 0:
         error = _native.refusal(rc)
         if -rc // 100 == KIND_MALFORMED:
-            raise _swapped(secret) or error
+            raise _swapped(key) or error
         raise error
     # The verifier hands out only whole claims of valid UTF-8.
     claims = _new_claims(Claims)
-    claims.sub = out.sub.value.decode()
-    claims.email = out.email.value.decode()
-    claims.exp = out.exp.value
+    claims.sub = sub.value.decode()
+    claims.email = email.value.decode()
+    claims.exp = exp.value
     return claims
