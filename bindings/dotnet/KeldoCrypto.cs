@@ -109,6 +109,7 @@ namespace Keldo.Crypto
         const int SubCapacity = 64;    // the verifier's buffers, NUL included
         const int EmailCapacity = 128;
         const int TokenMax = 2129;     // the longest token the library mints, NUL included
+        const int TokenMaxAligned = (TokenMax + 7) / 8 * 8;
 
         /// <summary>A token for sub (under 64 UTF-8 bytes) and email (under
         /// 128), valid from now for ttlSeconds. The secret is any bytes; one
@@ -119,11 +120,26 @@ namespace Keldo.Crypto
             byte[] key = Checks.Secret(secret, allowShortSecret, "Mint");
             byte[] subC = ClaimText(sub, "sub", SubCapacity);
             byte[] emailC = ClaimText(email, "email", EmailCapacity);
-            var token = new byte[TokenMax];
-            int rc = Native.Fns.keldo_jwt_mint_r(key, (ulong)key.Length, subC, emailC, ttlSeconds, token,
-                                                 (ulong)token.Length, IntPtr.Zero);
-            if (rc != 0) throw Native.Refusal(rc);
-            return Checks.Text(token);
+            // Outputs in unmanaged memory: the runtime's marshalling of an
+            // [Out] array costs with its length (Mono copies it), and a token
+            // needs room for 2129 bytes. The size the token takes comes back
+            // behind it.
+            IntPtr block = Marshal.AllocHGlobal(TokenMax + 8 + 8);
+            try
+            {
+                IntPtr sizeOut = new IntPtr(block.ToInt64() + TokenMaxAligned);
+                int rc = Native.Fns.keldo_jwt_mint_r(key, (ulong)key.Length, subC, emailC, ttlSeconds, block,
+                                                     TokenMax, sizeOut);
+                if (rc != 0) throw Native.Refusal(rc);
+                int length = (int)Marshal.ReadInt64(sizeOut) - 1;
+                var text = new byte[length];
+                Marshal.Copy(block, text, 0, length);
+                return Encoding.ASCII.GetString(text);
+            }
+            finally
+            {
+                Marshal.FreeHGlobal(block);
+            }
         }
 
         public static string Mint(string secret, string sub, string email, uint ttlSeconds = 3600,
@@ -168,16 +184,26 @@ namespace Keldo.Crypto
             {
                 throw Malformed("Verify: token is not well-formed Unicode text", key);
             }
-            var sub = new byte[SubCapacity];
-            var email = new byte[EmailCapacity];
-            var exp = new long[1];
-            int rc = Native.Fns.keldo_jwt_verify_r(key, (ulong)key.Length, tokenC, sub, email, exp);
-            if (rc != 0)
+            // The claims in one unmanaged block: exp, then sub[64], email[128].
+            IntPtr block = Marshal.AllocHGlobal(8 + SubCapacity + EmailCapacity);
+            try
             {
-                Exception swapped = rc / -100 == Native.KindMalformed ? Swapped(key) : null;
-                throw swapped ?? Native.Refusal(rc);
+                IntPtr sub = new IntPtr(block.ToInt64() + 8), email = new IntPtr(block.ToInt64() + 8 + SubCapacity);
+                int rc = Native.Fns.keldo_jwt_verify_r(key, (ulong)key.Length, tokenC, sub, email, block);
+                if (rc != 0)
+                {
+                    Exception swapped = rc / -100 == Native.KindMalformed ? Swapped(key) : null;
+                    throw swapped ?? Native.Refusal(rc);
+                }
+                var claims = new byte[SubCapacity + EmailCapacity];
+                Marshal.Copy(sub, claims, 0, claims.Length);
+                return new KeldoClaims(Checks.Text(claims, 0, SubCapacity), Checks.Text(claims, SubCapacity, EmailCapacity),
+                                       Marshal.ReadInt64(block));
             }
-            return new KeldoClaims(Checks.Text(sub), Checks.Text(email), exp[0]);
+            finally
+            {
+                Marshal.FreeHGlobal(block);
+            }
         }
 
         public static KeldoClaims Verify(string token, string secret, bool allowShortSecret = false)
@@ -465,8 +491,14 @@ namespace Keldo.Crypto
 
         internal static string Text(byte[] c)
         {
-            int end = Array.IndexOf(c, (byte)0);
-            return Encoding.UTF8.GetString(c, 0, end < 0 ? c.Length : end);
+            return Text(c, 0, c.Length);
+        }
+
+        // The NUL-terminated text in c[start, start + count).
+        internal static string Text(byte[] c, int start, int count)
+        {
+            int end = Array.IndexOf(c, (byte)0, start, count);
+            return Encoding.UTF8.GetString(c, start, (end < 0 ? start + count : end) - start);
         }
     }
 
@@ -520,12 +552,12 @@ namespace Keldo.Crypto
 
         [DllImport(Lib, CallingConvention = CallingConvention.Cdecl, ExactSpelling = true)]
         internal static extern int keldo_jwt_mint_r(byte[] secret, ulong secretLen, byte[] sub, byte[] email,
-                                                    uint ttlSeconds, [Out] byte[] token, ulong tokenSize,
+                                                    uint ttlSeconds, IntPtr token, ulong tokenSize,
                                                     IntPtr tokenSizeOut);
 
         [DllImport(Lib, CallingConvention = CallingConvention.Cdecl, ExactSpelling = true)]
-        internal static extern int keldo_jwt_verify_r(byte[] secret, ulong secretLen, byte[] token, [Out] byte[] sub,
-                                                      [Out] byte[] email, [Out] long[] exp);
+        internal static extern int keldo_jwt_verify_r(byte[] secret, ulong secretLen, byte[] token, IntPtr sub,
+                                                      IntPtr email, IntPtr exp);
 
         [DllImport(Lib, CallingConvention = CallingConvention.Cdecl, ExactSpelling = true)]
         internal static extern int keldo_password_hash(byte[] password, ulong passwordLen, uint iterations,
@@ -561,10 +593,10 @@ namespace Keldo.Crypto
         [UnmanagedFunctionPointer(CallingConvention.Cdecl)] internal delegate IntPtr StatusTextFn(int status);
         [UnmanagedFunctionPointer(CallingConvention.Cdecl)]
         internal delegate int MintFn(byte[] secret, ulong secretLen, byte[] sub, byte[] email, uint ttlSeconds,
-                                     [Out] byte[] token, ulong tokenSize, IntPtr tokenSizeOut);
+                                     IntPtr token, ulong tokenSize, IntPtr tokenSizeOut);
         [UnmanagedFunctionPointer(CallingConvention.Cdecl)]
-        internal delegate int VerifyFn(byte[] secret, ulong secretLen, byte[] token, [Out] byte[] sub, [Out] byte[] email,
-                                       [Out] long[] exp);
+        internal delegate int VerifyFn(byte[] secret, ulong secretLen, byte[] token, IntPtr sub, IntPtr email,
+                                       IntPtr exp);
         [UnmanagedFunctionPointer(CallingConvention.Cdecl)]
         internal delegate int PasswordHashFn(byte[] password, ulong passwordLen, uint iterations, [Out] byte[] stored,
                                              ulong storedSize);
