@@ -152,7 +152,25 @@ def tool_base64_stream_seeds():
     return seeds
 
 
-def tool_stored_hash_seeds():
+def password_seeds():
+    key = hashlib.pbkdf2_hmac("sha256", b"pw", b"salt", 10)
+    b64 = base64.b64encode
+    phc_key = b64(key).rstrip(b"=")
+    ab64_key = phc_key.replace(b"+", b".")
+    return [b"$pbkdf2-sha256$i=10$" + b64(b"salt").rstrip(b"=") + b"$" + phc_key,
+            b"$pbkdf2-sha256$i=1$QQ$" + phc_key, b"$pbkdf2-sha256$i=010$c2FsdA$" + phc_key,
+            b"$pbkdf2-sha256$10$c2FsdA$" + ab64_key, b"$pbkdf2-sha256$7$Lg$" + ab64_key,
+            b"pbkdf2_sha256$10$salt$" + b64(key), b"pbkdf2_sha256$10$salt$" + phc_key,
+            b"pbkdf2_sha256$100000001$s$" + b64(key),
+            b"pbkdf2:sha256:10$salt$" + key.hex().encode(),
+            b"pbkdf2:sha256$salt$" + key.hex().encode(), b"pbkdf2$salt$" + key.hex().encode(),
+            b"pbkdf2:sha256:10$salt$" + key.hex().upper().encode(),
+            b"pbkdf2_sha256$10$" + b"s" * 1024 + b"$" + b64(key), b"md5$abc", b"",
+            b"$pbkdf2-sha256$i=10$AAAA$" + phc_key + b"$extra"] + stored_hash_seeds()
+
+
+# The seeds of the command-line tool's former parser of the same strings.
+def stored_hash_seeds():
     key = hashlib.pbkdf2_hmac("sha256", b"pw", b"salt", 1000)
     b64 = base64.b64encode
     return [b"$pbkdf2-sha256$i=1000$" + b64(b"salt").rstrip(b"=") + b"$" + b64(key).rstrip(b"="),
@@ -177,5 +195,5 @@ if __name__ == "__main__":
     write("compare", compare_seeds())
     write("tool_checksum", tool_checksum_seeds())
     write("tool_base64_stream", tool_base64_stream_seeds())
-    write("tool_stored_hash", tool_stored_hash_seeds())
+    write("password", password_seeds())
     write("tool_json_print", tool_json_print_seeds())

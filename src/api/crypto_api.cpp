@@ -7,13 +7,14 @@
 #include <cstdio>
 #include <cstring>
 
-#include "base64.h"
-#include "ct_check.h"
-#include "jwt.h"
+#include "codec/base64.h"
+#include "platform/ct_check.h"
+#include "token/jwt.h"
 #include "keldo_crypto.h"
-#include "pbkdf2.h"
-#include "sha256.h"
-#include "uuid.h"
+#include "hash/pbkdf2.h"
+#include "hash/hmac.h"
+#include "hash/sha256.h"
+#include "id/uuid.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 
 #include <cstdio>
 
-#include "platform.h"
+#include "platform/platform.h"
 
 int32_t uuid_v4_generate(char *out) {
     if (out == nullptr) return -1;

@@ -20,7 +20,7 @@
 #include "sha256_k.h"
 #include "sha256_padding.h"
 #include "sha256_x86.h"
-#include "wipe.h"
+#include "platform/wipe.h"
 
 #if defined(__GNUC__)
 #define KELDO_ALWAYS_INLINE inline __attribute__((always_inline))

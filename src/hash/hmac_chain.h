@@ -8,7 +8,7 @@
 
 #include <cstdint>
 
-#include "sha256.h"
+#include "hmac.h"
 
 // The chain from the keyed states (hmac_sha256_key's inner and outer).
 using hmac_chain_fn = void (*)(const uint32_t inner[8], const uint32_t outer[8],

@@ -5,8 +5,9 @@
 #include <cstring>
 
 #include "hmac_chain.h"
+#include "hmac.h"
 #include "sha256.h"
-#include "wipe.h"
+#include "platform/wipe.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "dispatch.h"
+#include "platform/dispatch.h"
 
 // The largest message the short entries take: 48 bytes, 64 characters.
 inline constexpr size_t kBase64ShortBytes = 48;

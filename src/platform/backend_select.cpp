@@ -3,8 +3,8 @@
 
 #include <cstring>
 
-#include "base64_backend.h"
-#include "sha256_backend.h"
+#include "codec/base64_backend.h"
+#include "hash/sha256_backend.h"
 
 namespace {
 

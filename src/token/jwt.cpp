@@ -7,12 +7,13 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "base64.h"
-#include "crypto_api.h"
+#include "codec/base64.h"
+#include "api/crypto_api.h"
 #include "keldo_crypto.h"
-#include "platform.h"
-#include "sha256.h"
-#include "wipe.h"
+#include "platform/platform.h"
+#include "hash/hmac.h"
+#include "hash/sha256.h"
+#include "platform/wipe.h"
 
 namespace {
 
