@@ -237,9 +237,9 @@ function hmacSha256(key, data) {
   return out;
 }
 
-// The arguments are checked here, so the library's own refusal (the only one
-// that writes its error text) cannot happen; what remains is an allocation
-// failure inside it, which writes none. So neither form takes the lock.
+// The arguments are checked here, so the library's own refusal cannot
+// happen; what remains is an allocation failure inside it, reported with a
+// text of our own (the library's shared error text is never read).
 function pbkdf2Args(password, salt, iterations, length, fn) {
   const p = bytes(password, `${fn}: password`);
   const s = bytes(salt, `${fn}: salt`);

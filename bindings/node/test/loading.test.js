@@ -1,5 +1,5 @@
 'use strict';
-// Finding the library, and sharing the lock with workers. Each case runs in
+// Finding the library, and loading it from workers. Each case runs in
 // a child process, so that it starts with nothing loaded.
 const test = require('node:test');
 const assert = require('node:assert/strict');
