@@ -7,6 +7,7 @@
 #include <openssl/evp.h>
 
 #include <cstring>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -365,6 +366,42 @@ TEST(PasswordNeedsRehash, Table) {
     };
     for (const Case &c : cases)
         EXPECT_EQ(keldo_password_needs_rehash(c.stored.c_str(), c.min), c.want) << c.stored;
+}
+
+TEST(Password, StatusKindsAndTexts) {
+    // Each code: its kind, and a text of its own naming the function family.
+    const struct {
+        int32_t code;
+        int kind;
+        const char *prefix;
+    } codes[] = {
+        {KELDO_E_PASSWORD_NULL_ARGUMENT, KELDO_KIND_INVALID_ARGUMENT, "password_hash: "},
+        {KELDO_E_PASSWORD_TOO_LONG, KELDO_KIND_INVALID_ARGUMENT, "password_hash: "},
+        {KELDO_E_PASSWORD_ITERATIONS, KELDO_KIND_INVALID_ARGUMENT, "password_hash: "},
+        {KELDO_E_PASSWORD_FORM, KELDO_KIND_INVALID_ARGUMENT, "password_hash: "},
+        {KELDO_E_PASSWORD_SALT, KELDO_KIND_INVALID_ARGUMENT, "password_hash: "},
+        {KELDO_E_PASSWORD_VERIFY_NULL_ARGUMENT, KELDO_KIND_INVALID_ARGUMENT, "password_verify: "},
+        {KELDO_E_PASSWORD_BUFFER_TOO_SMALL, KELDO_KIND_BUFFER_TOO_SMALL, "password_hash: "},
+        {KELDO_E_PASSWORD_MISMATCH, KELDO_KIND_MISMATCH, "password_verify: "},
+        {KELDO_E_PASSWORD_UNKNOWN_FORMAT, KELDO_KIND_MALFORMED_HASH, "password_verify: "},
+        {KELDO_E_PASSWORD_AMBIGUOUS, KELDO_KIND_MALFORMED_HASH, "password_verify: "},
+        {KELDO_E_PASSWORD_FIELDS, KELDO_KIND_MALFORMED_HASH, "password_verify: "},
+        {KELDO_E_PASSWORD_STORED_ITERATIONS, KELDO_KIND_MALFORMED_HASH, "password_verify: "},
+        {KELDO_E_PASSWORD_STORED_SALT, KELDO_KIND_MALFORMED_HASH, "password_verify: "},
+        {KELDO_E_PASSWORD_STORED_KEY, KELDO_KIND_MALFORMED_HASH, "password_verify: "},
+        {KELDO_E_PASSWORD_RANDOM, KELDO_KIND_INTERNAL, "password_hash: "},
+        {KELDO_E_PASSWORD_DERIVE, KELDO_KIND_INTERNAL, "password_hash: "},
+        {KELDO_E_PASSWORD_VERIFY_DERIVE, KELDO_KIND_INTERNAL, "password_verify: "},
+    };
+    std::set<std::string> texts;
+    for (const auto &c : codes) {
+        EXPECT_EQ(KELDO_STATUS_KIND(c.code), c.kind) << c.code;
+        const std::string text = keldo_crypto_status_text(c.code);
+        EXPECT_EQ(text.rfind(c.prefix, 0), 0u) << c.code << ": " << text;
+        EXPECT_TRUE(texts.insert(text).second) << "two codes share " << text;
+    }
+    EXPECT_NE(std::string(keldo_crypto_status_text(KELDO_E_PASSWORD_AMBIGUOUS)).find("ambiguous"),
+              std::string::npos);
 }
 
 TEST(Password, NullArgumentsAndNoLastErrorWrites) {

@@ -203,4 +203,39 @@ KELDO_API int32_t keldo_jwt_verify(const char *secret, const char *token,
     return jwt_verify(secret, token, sub_out, email_out, exp_out);
 }
 
+// ---- Interface 1.1: a status code, no shared state ------------------------
+
+KELDO_API int32_t keldo_jwt_mint_r(const void *secret, uint64_t secret_len,
+                                   const char *sub, const char *email,
+                                   uint32_t ttl_seconds, char *out,
+                                   uint64_t out_size, uint64_t *token_size) {
+    // A null out with out_size 0 asks for the size only.
+    if (sub == nullptr || email == nullptr || (secret == nullptr && secret_len != 0) ||
+        (out == nullptr && out_size != 0))
+        return KELDO_E_MINT_NULL_ARGUMENT;
+    if (secret_len == 0) return KELDO_E_MINT_EMPTY_SECRET;
+    return jwt_mint_core(secret, secret_len, sub, email, ttl_seconds, out, out_size,
+                         token_size);
+}
+
+KELDO_API int32_t keldo_jwt_verify_r(const void *secret, uint64_t secret_len,
+                                     const char *token, char *sub_out,
+                                     char *email_out, int64_t *exp_out) {
+    if (token == nullptr || (secret == nullptr && secret_len != 0))
+        return KELDO_E_VERIFY_NULL_ARGUMENT;
+    if (secret_len == 0) return KELDO_E_VERIFY_EMPTY_SECRET;
+    // The core writes the subject before it checks the e-mail claim: the
+    // claims go to local buffers and reach the caller's only on success.
+    char sub[64], email[128];
+    int64_t exp = 0;
+    const int32_t status =
+        jwt_verify_core(secret, secret_len, token, sub_out != nullptr ? sub : nullptr,
+                        email_out != nullptr ? email : nullptr, &exp);
+    if (status != KELDO_OK) return status;
+    if (sub_out != nullptr) memcpy(sub_out, sub, strlen(sub) + 1);
+    if (email_out != nullptr) memcpy(email_out, email, strlen(email) + 1);
+    if (exp_out != nullptr) *exp_out = exp;
+    return KELDO_OK;
+}
+
 }  // extern "C"
