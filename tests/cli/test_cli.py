@@ -725,8 +725,9 @@ class JwtTests(Workdir):
             code, out, err = run("jwt", "verify", "--secret-file", path, token)
             self.assertEqual((code, err), (0, ""), key)
             self.assertEqual(json.loads(out)["sub"], "t")
-            # Cut at the NUL, the key is another one.
-            if b"\0" in key and key.index(b"\0") > 0:
+            # Cut at its first NUL, the key is another one (unless only NULs
+            # follow: HMAC pads a key with zeros, so those are the same key).
+            if b"\0" in key and key.index(b"\0") > 0 and key[key.index(b"\0"):].strip(b"\0"):
                 cut = self.write("cut", key[:key.index(b"\0")])
                 code, _, err = run("jwt", "verify", "--secret-file", cut, token)
                 self.assertEqual((code, err), (1, "keldo-crypto: jwt_verify: signature "
@@ -735,10 +736,6 @@ class JwtTests(Workdir):
         key = b"\xff\xfe latin-1 \xe9"
         token = jwt.encode({"sub": "u", "email": "e", "iss": "keldo", "exp": now + 300},
                            key, algorithm="HS256")
-        p = subprocess.run([TOOL, "jwt", "verify", "--secret-env", "K", token],
-                           env={**os.environ, "K": key.decode("latin-1")}, capture_output=True,
-                           timeout=60)
-        self.assertEqual(p.returncode, 0, p.stderr)
         env = dict(os.environb)
         env[b"K"] = key
         p = subprocess.run([TOOL, "jwt", "verify", "--secret-env", "K", token], env=env,

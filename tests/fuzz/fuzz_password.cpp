@@ -68,8 +68,8 @@ std::string encode_key(int32_t form, const uint8_t *key) {
 
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    const std::string stored(reinterpret_cast<const char *>(data),
-                             strnlen(reinterpret_cast<const char *>(data), size));
+    const char *text = size == 0 ? "" : reinterpret_cast<const char *>(data);
+    const std::string stored(text, strnlen(text, size));
     int32_t form = -1;
     uint32_t iterations = 0;
     const int32_t rc = keldo_password_inspect(stored.c_str(), &form, &iterations);
