@@ -1,31 +1,39 @@
 // keldo-crypto for .NET: HS256 tokens, PBKDF2 password hashes, SHA-256, HMAC,
 // Base64 and UUIDs over the keldo_crypto shared library (keldo_crypto.dll on
-// Windows, libkeldo_crypto.so on Linux). One source file, C# 6, no unsafe
+// Windows, libkeldo_crypto.so.1 on Linux). One source file, C# 6, no unsafe
 // code: it builds with Mono's mcs and with any .NET SDK.
 //
-// The library keeps two process-wide buffers, the token written by
-// keldo_jwt_mint and the last-error text. One lock (Native.Gate) is held
-// around each call that can write the error text together with its read of
-// it, and around keldo_jwt_mint together with the copy of its token. Calls
-// that cannot fail with the arguments checked here run without it.
+// No lock: tokens and password hashes go through the library's reentrant
+// functions, which report a status code and write only the buffers given to
+// them; the other calls cannot fail with the arguments checked here, so the
+// library's shared error text is never read.
 using System;
 using System.IO;
 using System.Runtime.InteropServices;
-using System.Security.Cryptography;
 using System.Text;
+using System.Threading;
 
 namespace Keldo.Crypto
 {
-    /// <summary>Base of every refusal and failure of keldo-crypto.</summary>
+    /// <summary>Base of every refusal and failure of keldo-crypto that is not
+    /// an argument error (those are <see cref="ArgumentException"/>s).</summary>
     public class KeldoException : Exception
     {
         public KeldoException(string message) : base(message) { }
     }
 
-    /// <summary>An argument refused before or by the library.</summary>
-    public class KeldoArgumentException : KeldoException
+    /// <summary>An argument refused before or by the library. Null
+    /// arguments are <see cref="ArgumentNullException"/>s.</summary>
+    public class KeldoArgumentException : ArgumentException
     {
         public KeldoArgumentException(string message) : base(message) { }
+    }
+
+    /// <summary>A stored password hash that is not a usable hash in any form
+    /// the library reads: a broken user table, not a wrong password.</summary>
+    public sealed class MalformedHashException : KeldoArgumentException
+    {
+        public MalformedHashException(string message) : base(message) { }
     }
 
     /// <summary>The library failed for a reason other than its input (memory,
@@ -35,12 +43,21 @@ namespace Keldo.Crypto
         public KeldoLibraryException(string message) : base(message) { }
     }
 
+    /// <summary>The shared library could not be found or loaded; the message
+    /// says what was tried and how to point at the file.</summary>
+    public sealed class KeldoLibraryNotFoundException : KeldoException
+    {
+        public KeldoLibraryNotFoundException(string message) : base(message) { }
+    }
+
     /// <summary>Base of every reason a token is refused.</summary>
     public class TokenException : KeldoException
     {
         public TokenException(string message) : base(message) { }
     }
 
+    /// <summary>No token, or not three segments of base64url with a JSON
+    /// object.</summary>
     public sealed class MalformedTokenException : TokenException
     {
         public MalformedTokenException(string message) : base(message) { }
@@ -79,8 +96,10 @@ namespace Keldo.Crypto
 
         public string Sub { get; }
         public string Email { get; }
-        /// <summary>Expiry in seconds since 1970-01-01 UTC.</summary>
+        /// <summary>The "exp" claim: seconds since 1970-01-01 UTC.</summary>
         public long Exp { get; }
+        /// <summary>The expiry as a point in time (UTC).</summary>
+        public DateTimeOffset ExpiresAt { get { return DateTimeOffset.FromUnixTimeSeconds(Exp); } }
     }
 
     /// <summary>HS256 tokens with the claims sub, email, iss, exp and nbf.</summary>
@@ -89,21 +108,37 @@ namespace Keldo.Crypto
         public const int MinSecretBytes = 32;
         const int SubCapacity = 64;    // the verifier's buffers, NUL included
         const int EmailCapacity = 128;
+        const int TokenMax = 2129;     // the longest token the library mints, NUL included
+        const int TokenMaxAligned = (TokenMax + 7) / 8 * 8;
 
         /// <summary>A token for sub (under 64 UTF-8 bytes) and email (under
-        /// 128), valid from now for ttlSeconds. A secret under 32 bytes is
-        /// refused unless allowShortSecret.</summary>
+        /// 128), valid from now for ttlSeconds. The secret is any bytes; one
+        /// under 32 bytes is refused unless allowShortSecret.</summary>
         public static string Mint(byte[] secret, string sub, string email, uint ttlSeconds = 3600,
                                   bool allowShortSecret = false)
         {
             byte[] key = Checks.Secret(secret, allowShortSecret, "Mint");
             byte[] subC = ClaimText(sub, "sub", SubCapacity);
             byte[] emailC = ClaimText(email, "email", EmailCapacity);
-            lock (Native.Gate)
+            // Outputs in unmanaged memory: the runtime's marshalling of an
+            // [Out] array costs with its length (Mono copies it), and a token
+            // needs room for 2129 bytes. The size the token takes comes back
+            // behind it.
+            IntPtr block = Marshal.AllocHGlobal(TokenMax + 8 + 8);
+            try
             {
-                IntPtr token = Native.Fns.keldo_jwt_mint(key, subC, emailC, ttlSeconds);
-                if (token == IntPtr.Zero) throw new KeldoLibraryException(Native.Fns.LastError());
-                return Native.CopyText(token);
+                IntPtr sizeOut = new IntPtr(block.ToInt64() + TokenMaxAligned);
+                int rc = Native.Fns.keldo_jwt_mint_r(key, (ulong)key.Length, subC, emailC, ttlSeconds, block,
+                                                     TokenMax, sizeOut);
+                if (rc != 0) throw Native.Refusal(rc);
+                int length = (int)Marshal.ReadInt64(sizeOut) - 1;
+                var text = new byte[length];
+                Marshal.Copy(block, text, 0, length);
+                return Encoding.ASCII.GetString(text);
+            }
+            finally
+            {
+                Marshal.FreeHGlobal(block);
             }
         }
 
@@ -113,68 +148,123 @@ namespace Keldo.Crypto
             return Mint(Checks.Utf8(secret, "Mint: secret"), sub, email, ttlSeconds, allowShortSecret);
         }
 
-        /// <summary>Verifies token against secret and the clock; throws a
-        /// TokenException subclass when it is refused.</summary>
-        public static KeldoClaims Verify(byte[] secret, string token, bool allowShortSecret = false)
+        /// <summary>As Mint with a lifetime of whole seconds (0 to 2^32 - 1).</summary>
+        public static string Mint(byte[] secret, string sub, string email, TimeSpan ttl, bool allowShortSecret = false)
         {
-            byte[] key = Checks.Secret(secret, allowShortSecret, "Verify");
-            if (token == null) throw new KeldoArgumentException("Verify: token is null");
-            if (token.IndexOf('\0') >= 0) throw new MalformedTokenException("Verify: token holds a NUL character");
-            byte[] tokenC = Checks.CString(Checks.Utf8(token, "Verify: token"));
-            var sub = new byte[SubCapacity];
-            var email = new byte[EmailCapacity];
-            var exp = new long[1];
-            string message = null;
-            lock (Native.Gate)
-            {
-                if (Native.Fns.keldo_jwt_verify(key, tokenC, sub, email, exp) != 0) message = Native.Fns.LastError();
-            }
-            if (message != null) throw Refusal(message);
-            return new KeldoClaims(Checks.Text(sub), Checks.Text(email), exp[0]);
+            return Mint(secret, sub, email, Seconds(ttl), allowShortSecret);
         }
 
-        public static KeldoClaims Verify(string secret, string token, bool allowShortSecret = false)
+        public static string Mint(string secret, string sub, string email, TimeSpan ttl, bool allowShortSecret = false)
         {
-            return Verify(Checks.Utf8(secret, "Verify: secret"), token, allowShortSecret);
+            return Mint(secret, sub, email, Seconds(ttl), allowShortSecret);
+        }
+
+        static uint Seconds(TimeSpan ttl)
+        {
+            if (ttl.Ticks < 0 || ttl.Ticks % TimeSpan.TicksPerSecond != 0 || ttl.TotalSeconds > uint.MaxValue)
+                throw new ArgumentOutOfRangeException("ttl", ttl, "Mint: ttl must be whole seconds from 0 to " + uint.MaxValue);
+            return (uint)(ttl.Ticks / TimeSpan.TicksPerSecond);
+        }
+
+        /// <summary>Verifies token against secret and the clock, token first
+        /// as in other JWT libraries; throws a TokenException subclass when it
+        /// is refused (MalformedTokenException for a null or empty token).</summary>
+        public static KeldoClaims Verify(string token, byte[] secret, bool allowShortSecret = false)
+        {
+            if (string.IsNullOrEmpty(token)) throw new MalformedTokenException("Verify: no token");
+            byte[] key = Checks.Secret(secret, allowShortSecret, "Verify");
+            if (token.IndexOf('\0') >= 0)
+                throw Malformed("Verify: token holds a NUL character", key);
+            byte[] tokenC;
+            try
+            {
+                tokenC = Checks.CString(Checks.Utf8(token, "Verify: token"));
+            }
+            catch (KeldoArgumentException)
+            {
+                throw Malformed("Verify: token is not well-formed Unicode text", key);
+            }
+            // The claims in one unmanaged block: exp, then sub[64], email[128].
+            IntPtr block = Marshal.AllocHGlobal(8 + SubCapacity + EmailCapacity);
+            try
+            {
+                IntPtr sub = new IntPtr(block.ToInt64() + 8), email = new IntPtr(block.ToInt64() + 8 + SubCapacity);
+                int rc = Native.Fns.keldo_jwt_verify_r(key, (ulong)key.Length, tokenC, sub, email, block);
+                if (rc != 0)
+                {
+                    Exception swapped = rc / -100 == Native.KindMalformed ? Swapped(key) : null;
+                    throw swapped ?? Native.Refusal(rc);
+                }
+                var claims = new byte[SubCapacity + EmailCapacity];
+                Marshal.Copy(sub, claims, 0, claims.Length);
+                return new KeldoClaims(Checks.Text(claims, 0, SubCapacity), Checks.Text(claims, SubCapacity, EmailCapacity),
+                                       Marshal.ReadInt64(block));
+            }
+            finally
+            {
+                Marshal.FreeHGlobal(block);
+            }
+        }
+
+        public static KeldoClaims Verify(string token, string secret, bool allowShortSecret = false)
+        {
+            if (string.IsNullOrEmpty(token)) throw new MalformedTokenException("Verify: no token");
+            return Verify(token, Checks.Utf8(secret, "Verify: secret"), allowShortSecret);
+        }
+
+        /// <summary>The argument order of version 1.0.</summary>
+        [Obsolete("The token comes first: KeldoJwt.Verify(token, secret)")]
+        public static KeldoClaims Verify(byte[] secret, string token, bool allowShortSecret = false)
+        {
+            return Verify(token, secret, allowShortSecret);
+        }
+
+        // Verify(secret, token) with two strings, the order of version 1.0:
+        // what came as the key is a token while the token is malformed.
+        static Exception Swapped(byte[] key)
+        {
+            if (!LooksLikeToken(key)) return null;
+            return new KeldoArgumentException(
+                "Verify: the arguments look swapped: the token comes first, the key second (Verify(token, secret))");
+        }
+
+        static Exception Malformed(string message, byte[] key)
+        {
+            return Swapped(key) ?? new MalformedTokenException(message);
+        }
+
+        // Three base64url segments, the last possibly empty.
+        static bool LooksLikeToken(byte[] b)
+        {
+            int dots = 0, run = 0;
+            foreach (byte c in b)
+            {
+                if (c == '.')
+                {
+                    if (run == 0) return false;
+                    dots++;
+                    run = 0;
+                }
+                else if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '_')
+                {
+                    run++;
+                }
+                else
+                {
+                    return false;
+                }
+            }
+            return dots == 2;
         }
 
         static byte[] ClaimText(string value, string name, int capacity)
         {
+            if (value == null) throw new ArgumentNullException(name, "Mint: " + name + " is null");
             byte[] b = Checks.Utf8(value, "Mint: " + name);
             if (Array.IndexOf(b, (byte)0) >= 0) throw new KeldoArgumentException("Mint: " + name + " holds a NUL character");
             if (b.Length >= capacity)
                 throw new KeldoArgumentException("Mint: " + name + " is " + capacity + " UTF-8 bytes or longer");
             return Checks.CString(b);
-        }
-
-        // keldo_jwt_verify's messages, by the text after "jwt_verify: ".
-        static readonly string[] Malformed = {
-            "malformed token", "payload segment too long", "base64url decode payload failed",
-            "invalid payload JSON", "payload root is not an object" };
-        static readonly string[] Signature = { "invalid signature format or length", "signature verification failed" };
-        static readonly string[] Claims = {
-            "invalid or missing 'iss' claim", "missing 'exp' claim", "missing 'sub' claim",
-            "invalid 'sub' claim", "missing 'email' claim", "invalid 'email' claim" };
-
-        internal static KeldoException Refusal(string message)
-        {
-            const string prefix = "jwt_verify: ";
-            string reason = message.StartsWith(prefix, StringComparison.Ordinal) ? message.Substring(prefix.Length) : "";
-            if (StartsWithAny(reason, Malformed)) return new MalformedTokenException(message);
-            if (StartsWithAny(reason, Signature)) return new BadSignatureException(message);
-            if (reason.StartsWith("token has expired", StringComparison.Ordinal)) return new TokenExpiredException(message);
-            if (reason.StartsWith("token is not valid yet", StringComparison.Ordinal)) return new TokenNotYetValidException(message);
-            if (StartsWithAny(reason, Claims)) return new InvalidClaimsException(message);
-            if (reason.StartsWith("null secret or token", StringComparison.Ordinal)) return new KeldoArgumentException(message);
-            // Never success: an unknown text still refuses the token.
-            return new KeldoLibraryException(message);
-        }
-
-        static bool StartsWithAny(string s, string[] prefixes)
-        {
-            foreach (string p in prefixes)
-                if (s.StartsWith(p, StringComparison.Ordinal)) return true;
-            return false;
         }
     }
 
@@ -182,20 +272,18 @@ namespace Keldo.Crypto
     /// and password hash strings.</summary>
     public static class KeldoCrypto
     {
-        // The command-line tool's bounds for password hashes.
+        // The library's bounds for password hashes.
         public const int DefaultIterations = 600000;   // OWASP's figure for PBKDF2-HMAC-SHA256
         public const int MaxIterations = 100000000;
-        const int SaltBytes = 16;
-        const int HashBytes = 32;
         const int MaxPasswordBytes = 4096;
-        const int MaxField = 1024;
+        const int PasswordHashMax = 256;  // the longest hash string the library writes, NUL included
 
         /// <summary>Loads the library from path before its first use; without
-        /// a call, KELDO_CRYPTO_LIBRARY, this assembly's folder, then the
-        /// system loader are used.</summary>
+        /// a call, KELDO_CRYPTO_LIBRARY, the runtime's search for keldo_crypto,
+        /// then the system loader's for libkeldo_crypto.so.1 are used.</summary>
         public static void LoadLibrary(string path)
         {
-            if (path == null) throw new KeldoArgumentException("LoadLibrary: path is null");
+            if (path == null) throw new ArgumentNullException("path", "LoadLibrary: path is null");
             Native.Bind(path);
         }
 
@@ -252,19 +340,18 @@ namespace Keldo.Crypto
         static byte[] Decode(string text, bool url)
         {
             string fn = url ? "Base64UrlDecode" : "Base64Decode";
-            if (text == null) throw new KeldoArgumentException(fn + ": text is null");
+            if (text == null) throw new ArgumentNullException("text", fn + ": text is null");
             if (text.IndexOf('\0') >= 0) throw new KeldoArgumentException(fn + ": text holds a NUL character");
             byte[] input = Checks.CString(Checks.Utf8(text, fn + ": text"));
             var output = new byte[(input.Length - 1) / 4 * 3 + 3];
             var length = new ulong[1];
-            string message = null;
-            lock (Native.Gate)
-            {
-                int rc = url ? Native.Fns.keldo_crypto_base64url_decode(input, output, (ulong)output.Length, length)
-                             : Native.Fns.keldo_crypto_base64_decode(input, output, (ulong)output.Length, length);
-                if (rc != 0) message = Native.Fns.LastError();
-            }
-            if (message != null) throw new KeldoArgumentException(message);
+            int rc = url ? Native.Fns.keldo_crypto_base64url_decode(input, output, (ulong)output.Length, length)
+                         : Native.Fns.keldo_crypto_base64_decode(input, output, (ulong)output.Length, length);
+            // With these arguments the decoders have one refusal, with one
+            // fixed text: written here, not read from the shared error text.
+            if (rc != 0)
+                throw new KeldoArgumentException("keldo_crypto_" + (url ? "base64url" : "base64") +
+                                                 "_decode: decode failed or buffer too small");
             Array.Resize(ref output, (int)length[0]);
             return output;
         }
@@ -273,10 +360,9 @@ namespace Keldo.Crypto
         public static string Uuid4()
         {
             var text = new byte[37];
-            lock (Native.Gate)
-            {
-                if (Native.Fns.keldo_crypto_uuid_generate(text) != 0) throw new KeldoLibraryException(Native.Fns.LastError());
-            }
+            // The output is given, so the random source is the only failure.
+            if (Native.Fns.keldo_crypto_uuid_generate(text) != 0)
+                throw new KeldoLibraryException("keldo_crypto_uuid_generate: CSPRNG generation failed");
             return Encoding.ASCII.GetString(text, 0, 36);
         }
 
@@ -294,113 +380,64 @@ namespace Keldo.Crypto
         /// (SALT and HASH unpadded standard Base64).</summary>
         public static string HashPassword(string password, int iterations = DefaultIterations)
         {
-            byte[] pw = PasswordBytes(password, "HashPassword");
+            byte[] pw = Checks.Utf8(password, "HashPassword: password");
             if (pw.Length == 0) throw new KeldoArgumentException("HashPassword: the password is empty");
+            if (pw.Length > MaxPasswordBytes)
+                throw new KeldoArgumentException("HashPassword: password is longer than " + MaxPasswordBytes + " bytes");
             if (iterations < 1 || iterations > MaxIterations)
-                throw new KeldoArgumentException("HashPassword: iterations must be from 1 to " + MaxIterations);
-            var salt = new byte[SaltBytes];
-            using (var rng = RandomNumberGenerator.Create()) rng.GetBytes(salt);
-            byte[] key = Pbkdf2Sha256(pw, salt, (uint)iterations, HashBytes);
-            string stored = "$pbkdf2-sha256$i=" + iterations + "$" + Base64Encode(salt).TrimEnd('=') + "$" +
-                            Base64Encode(key).TrimEnd('=');
-            Array.Clear(key, 0, key.Length);
-            return stored;
+                throw new ArgumentOutOfRangeException("iterations", iterations,
+                                                      "HashPassword: iterations must be from 1 to " + MaxIterations);
+            var stored = new byte[PasswordHashMax];
+            int rc = Native.Fns.keldo_password_hash(pw, (ulong)pw.Length, (uint)iterations, stored, (ulong)stored.Length);
+            Array.Clear(pw, 0, pw.Length);
+            if (rc != 0) throw Native.Refusal(rc);
+            return Checks.Text(stored);
         }
 
-        /// <summary>Checks password against a PHC ($pbkdf2-sha256$i=N$SALT$HASH)
-        /// or Django (pbkdf2_sha256$N$SALT$HASH) string. A string that is
-        /// neither, or whose key is not 32 bytes, is refused with a
-        /// KeldoArgumentException, not compared.</summary>
+        /// <summary>Checks password against a stored PBKDF2-HMAC-SHA256 hash in
+        /// any form the library reads: PHC ($pbkdf2-sha256$i=N$SALT$HASH),
+        /// Django (pbkdf2_sha256$N$SALT$HASH), passlib ($pbkdf2-sha256$N$...)
+        /// or Werkzeug (pbkdf2:sha256:N$SALT$HEXHASH). A password over 4096
+        /// bytes never matches; a stored string that is no usable hash throws
+        /// MalformedHashException.</summary>
         public static bool VerifyPassword(string password, string stored)
         {
-            byte[] pw = PasswordBytes(password, "VerifyPassword");
-            if (stored == null) throw new KeldoArgumentException("VerifyPassword: stored hash is null");
-            string s = stored.TrimEnd(' ', '\t');
-            string[] f = s.Split('$');
-            uint iterations;
-            byte[] salt;
-            byte[] expected;
-            if (s.StartsWith("$pbkdf2-sha256$", StringComparison.Ordinal))
-            {
-                if (f.Length != 5 || !f[2].StartsWith("i=", StringComparison.Ordinal) ||
-                    !ParseIterations(f[2].Substring(2), out iterations))
-                    throw NotAHash("not a valid $pbkdf2-sha256$i=N$SALT$HASH string");
-                salt = Base64Field(f[3], false);
-                expected = Base64Field(f[4], false);
-                if (salt == null || expected == null)
-                    throw NotAHash("salt or hash of the $pbkdf2-sha256$ string is not unpadded Base64");
-                if (expected.Length != HashBytes) throw NotAHash("hash of the $pbkdf2-sha256$ string is not 32 bytes");
-            }
-            else if (s.StartsWith("pbkdf2_sha256$", StringComparison.Ordinal))
-            {
-                // Django: the salt is used as its text; HASH is padded Base64.
-                if (f.Length != 4 || !ParseIterations(f[1], out iterations) || f[2].Length == 0 || f[2].Length > MaxField)
-                    throw NotAHash("not a valid pbkdf2_sha256$N$SALT$HASH string");
-                salt = Checks.Utf8(f[2], "VerifyPassword: salt");
-                expected = Base64Field(f[3], true);
-                if (expected == null || expected.Length != HashBytes)
-                    throw NotAHash("hash of the pbkdf2_sha256$ string is not Base64 of 32 bytes");
-            }
-            else
-            {
-                throw NotAHash("unrecognised hash; expected $pbkdf2-sha256$i=N$SALT$HASH or pbkdf2_sha256$N$SALT$HASH");
-            }
-            byte[] key = Pbkdf2Sha256(pw, salt, iterations, HashBytes);
-            bool match = Native.Fns.keldo_crypto_secure_compare(key, expected, HashBytes) == 0;
-            Array.Clear(key, 0, key.Length);
-            return match;
+            byte[] storedC = StoredText(stored, "VerifyPassword");
+            byte[] pw = Checks.Utf8(password, "VerifyPassword: password");
+            int rc = Native.Fns.keldo_password_verify(pw, (ulong)pw.Length, storedC);
+            Array.Clear(pw, 0, pw.Length);
+            if (rc == 0) return true;
+            if (rc / -100 == Native.KindMismatch) return false;
+            throw Native.Refusal(rc);
         }
 
-        static byte[] PasswordBytes(string password, string fn)
+        /// <summary>Whether stored should be replaced by a fresh HashPassword
+        /// at the next successful login: it is not in the PHC form, or has
+        /// fewer iterations than asked for.</summary>
+        public static bool NeedsRehash(string stored, int iterations = DefaultIterations)
         {
-            byte[] pw = Checks.Utf8(password, fn + ": password");
-            if (pw.Length > MaxPasswordBytes)
-                throw new KeldoArgumentException(fn + ": password is longer than " + MaxPasswordBytes + " bytes");
-            return pw;
+            byte[] storedC = StoredText(stored, "NeedsRehash");
+            if (iterations < 1 || iterations > MaxIterations)
+                throw new ArgumentOutOfRangeException("iterations", iterations,
+                                                      "NeedsRehash: iterations must be from 1 to " + MaxIterations);
+            int rc = Native.Fns.keldo_password_needs_rehash(storedC, (uint)iterations);
+            if (rc < 0) throw Native.Refusal(rc);
+            return rc == 1;
         }
 
-        static KeldoArgumentException NotAHash(string detail)
+        static byte[] StoredText(string stored, string fn)
         {
-            return new KeldoArgumentException("VerifyPassword: " + detail);
-        }
-
-        static bool ParseIterations(string text, out uint value)
-        {
-            value = 0;
-            if (text.Length == 0 || text.Length > 9) return false;
-            foreach (char c in text)
-            {
-                if (c < '0' || c > '9') return false;
-                value = value * 10 + (uint)(c - '0');
-            }
-            return value >= 1 && value <= MaxIterations;
-        }
-
-        // A field of standard Base64, unpadded (or padded when padOk), in its
-        // one canonical spelling; null when it is not.
-        static byte[] Base64Field(string field, bool padOk)
-        {
-            if (field.Length == 0 || field.Length > MaxField) return null;
-            string body = padOk ? field.TrimEnd('=') : field;
-            int pad = field.Length - body.Length;
-            if (pad > 2 || (pad > 0 && field.Length % 4 != 0)) return null;
-            foreach (char c in body)
-            {
-                bool ok = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' || c == '/';
-                if (!ok) return null;
-            }
-            byte[] decoded;
+            if (stored == null) throw new ArgumentNullException("stored", fn + ": stored hash is null");
+            // A NUL would end the C text early; such a string is no hash.
+            if (stored.IndexOf('\0') >= 0) throw new MalformedHashException(fn + ": stored hash holds a NUL character");
             try
             {
-                decoded = Base64Decode(field);
+                return Checks.CString(Checks.Utf8(stored, fn + ": stored"));
             }
             catch (KeldoArgumentException)
             {
-                return null;
+                throw new MalformedHashException(fn + ": stored hash is not well-formed Unicode text");
             }
-            string again = Base64Encode(decoded);
-            if (pad == 0) again = again.TrimEnd('=');
-            return again == field ? decoded : null;
         }
     }
 
@@ -408,9 +445,14 @@ namespace Keldo.Crypto
     {
         static readonly UTF8Encoding StrictUtf8 = new UTF8Encoding(false, true);
 
+        // what is "Function: parameter"; the parameter is the exception's name.
         internal static void NotNull(object value, string what)
         {
-            if (value == null) throw new KeldoArgumentException(what + " is null");
+            if (value == null)
+            {
+                int colon = what.LastIndexOf(": ", StringComparison.Ordinal);
+                throw new ArgumentNullException(colon < 0 ? what : what.Substring(colon + 2), what + " is null");
+            }
         }
 
         // A string with a lone surrogate has no UTF-8 form: refused, not
@@ -428,16 +470,16 @@ namespace Keldo.Crypto
             }
         }
 
-        // The library reads the secret as a C string: a NUL would cut it short.
+        // Any bytes, NUL included: the library takes the secret with its
+        // length. Empty is refused, and under 32 bytes unless asked for.
         internal static byte[] Secret(byte[] secret, bool allowShort, string fn)
         {
             NotNull(secret, fn + ": secret");
             if (secret.Length == 0) throw new KeldoArgumentException(fn + ": secret is empty");
-            if (Array.IndexOf(secret, (byte)0) >= 0) throw new KeldoArgumentException(fn + ": secret holds a NUL byte");
             if (secret.Length < KeldoJwt.MinSecretBytes && !allowShort)
                 throw new KeldoArgumentException(fn + ": secret is shorter than " + KeldoJwt.MinSecretBytes +
                                                  " bytes (pass allowShortSecret: true to accept it)");
-            return CString(secret);
+            return secret;
         }
 
         internal static byte[] CString(byte[] b)
@@ -449,20 +491,27 @@ namespace Keldo.Crypto
 
         internal static string Text(byte[] c)
         {
-            int end = Array.IndexOf(c, (byte)0);
-            return Encoding.UTF8.GetString(c, 0, end < 0 ? c.Length : end);
+            return Text(c, 0, c.Length);
+        }
+
+        // The NUL-terminated text in c[start, start + count).
+        internal static string Text(byte[] c, int start, int count)
+        {
+            int end = Array.IndexOf(c, (byte)0, start, count);
+            return Encoding.UTF8.GetString(c, start, (end < 0 ? start + count : end) - start);
         }
     }
 
-    // The C functions, one for one. Text arguments are byte arrays
-    // that already end in a NUL (UTF-8, never the platform's ANSI code page);
+    // The C functions, one for one. Text arguments are byte arrays that
+    // already end in a NUL (UTF-8, never the platform's ANSI code page);
     // arrays of bytes and integers are pinned for the call, not copied.
+    // "keldo_crypto" is what the runtime searches for (keldo_crypto.dll,
+    // libkeldo_crypto.so); KeldoCrypto.dll.config maps it to the runtime
+    // package's libkeldo_crypto.so.1 for Mono, and Native.Locate falls back
+    // to that name through dlopen when the runtime's search finds nothing.
     static class Imports
     {
         const string Lib = "keldo_crypto";
-
-        [DllImport(Lib, CallingConvention = CallingConvention.Cdecl, ExactSpelling = true)]
-        internal static extern IntPtr keldo_crypto_last_error();
 
         [DllImport(Lib, CallingConvention = CallingConvention.Cdecl, ExactSpelling = true)]
         internal static extern int keldo_crypto_secure_compare(byte[] a, byte[] b, ulong len);
@@ -499,25 +548,36 @@ namespace Keldo.Crypto
         internal static extern int keldo_crypto_uuid_generate([Out] byte[] text);
 
         [DllImport(Lib, CallingConvention = CallingConvention.Cdecl, ExactSpelling = true)]
-        internal static extern IntPtr keldo_jwt_mint(byte[] secret, byte[] sub, byte[] email, uint ttlSeconds);
+        internal static extern IntPtr keldo_crypto_status_text(int status);
 
         [DllImport(Lib, CallingConvention = CallingConvention.Cdecl, ExactSpelling = true)]
-        internal static extern int keldo_jwt_verify(byte[] secret, byte[] token, [Out] byte[] sub, [Out] byte[] email,
-                                                    [Out] long[] exp);
+        internal static extern int keldo_jwt_mint_r(byte[] secret, ulong secretLen, byte[] sub, byte[] email,
+                                                    uint ttlSeconds, IntPtr token, ulong tokenSize,
+                                                    IntPtr tokenSizeOut);
+
+        [DllImport(Lib, CallingConvention = CallingConvention.Cdecl, ExactSpelling = true)]
+        internal static extern int keldo_jwt_verify_r(byte[] secret, ulong secretLen, byte[] token, IntPtr sub,
+                                                      IntPtr email, IntPtr exp);
+
+        [DllImport(Lib, CallingConvention = CallingConvention.Cdecl, ExactSpelling = true)]
+        internal static extern int keldo_password_hash(byte[] password, ulong passwordLen, uint iterations,
+                                                       [Out] byte[] stored, ulong storedSize);
+
+        [DllImport(Lib, CallingConvention = CallingConvention.Cdecl, ExactSpelling = true)]
+        internal static extern int keldo_password_verify(byte[] password, ulong passwordLen, byte[] stored);
+
+        [DllImport(Lib, CallingConvention = CallingConvention.Cdecl, ExactSpelling = true)]
+        internal static extern int keldo_password_needs_rehash(byte[] stored, uint minIterations);
     }
 
-    // The same functions as delegates, bound either to the imports above
-    // (the runtime's search for "keldo_crypto": this assembly's folder, then
-    // the system's) or, for a file named by the host or KELDO_CRYPTO_LIBRARY,
-    // to that file: on Windows by loading it first, so that the import finds
-    // the module already loaded; elsewhere through dlopen and dlsym, since
-    // the runtime's search matches names, not files already loaded.
-    // keldo_verify_password_hash is left out: the string comparisons here
-    // go through keldo_crypto_secure_compare, which never writes the error
-    // text.
+    // The same functions as delegates, bound either to the imports above or,
+    // for a file named by the host or KELDO_CRYPTO_LIBRARY (or found by name
+    // when the imports' search fails), to that file: on Windows by loading it
+    // first, so that the import finds the module already loaded; elsewhere
+    // through dlopen and dlsym, since the runtime's search matches names, not
+    // files already loaded.
     sealed class Native
     {
-        [UnmanagedFunctionPointer(CallingConvention.Cdecl)] internal delegate IntPtr LastErrorFn();
         [UnmanagedFunctionPointer(CallingConvention.Cdecl)] internal delegate int CompareFn(byte[] a, byte[] b, ulong len);
         [UnmanagedFunctionPointer(CallingConvention.Cdecl)] internal delegate int Sha256Fn(byte[] data, ulong dataLen, [Out] byte[] digest);
         [UnmanagedFunctionPointer(CallingConvention.Cdecl)]
@@ -530,12 +590,21 @@ namespace Keldo.Crypto
         [UnmanagedFunctionPointer(CallingConvention.Cdecl)]
         internal delegate int DecodeFn(byte[] text, [Out] byte[] data, ulong dataSize, [Out] ulong[] dataLen);
         [UnmanagedFunctionPointer(CallingConvention.Cdecl)] internal delegate int UuidFn([Out] byte[] text);
+        [UnmanagedFunctionPointer(CallingConvention.Cdecl)] internal delegate IntPtr StatusTextFn(int status);
         [UnmanagedFunctionPointer(CallingConvention.Cdecl)]
-        internal delegate IntPtr MintFn(byte[] secret, byte[] sub, byte[] email, uint ttlSeconds);
+        internal delegate int MintFn(byte[] secret, ulong secretLen, byte[] sub, byte[] email, uint ttlSeconds,
+                                     IntPtr token, ulong tokenSize, IntPtr tokenSizeOut);
         [UnmanagedFunctionPointer(CallingConvention.Cdecl)]
-        internal delegate int VerifyFn(byte[] secret, byte[] token, [Out] byte[] sub, [Out] byte[] email, [Out] long[] exp);
+        internal delegate int VerifyFn(byte[] secret, ulong secretLen, byte[] token, IntPtr sub, IntPtr email,
+                                       IntPtr exp);
+        [UnmanagedFunctionPointer(CallingConvention.Cdecl)]
+        internal delegate int PasswordHashFn(byte[] password, ulong passwordLen, uint iterations, [Out] byte[] stored,
+                                             ulong storedSize);
+        [UnmanagedFunctionPointer(CallingConvention.Cdecl)]
+        internal delegate int PasswordVerifyFn(byte[] password, ulong passwordLen, byte[] stored);
+        [UnmanagedFunctionPointer(CallingConvention.Cdecl)]
+        internal delegate int NeedsRehashFn(byte[] stored, uint minIterations);
 
-        internal LastErrorFn keldo_crypto_last_error;
         internal CompareFn keldo_crypto_secure_compare;
         internal Sha256Fn keldo_crypto_sha256;
         internal HmacFn keldo_crypto_hmac_sha256;
@@ -545,22 +614,59 @@ namespace Keldo.Crypto
         internal EncodeFn keldo_crypto_base64url_encode;
         internal DecodeFn keldo_crypto_base64url_decode;
         internal UuidFn keldo_crypto_uuid_generate;
-        internal MintFn keldo_jwt_mint;
-        internal VerifyFn keldo_jwt_verify;
+        internal StatusTextFn keldo_crypto_status_text;
+        internal MintFn keldo_jwt_mint_r;
+        internal VerifyFn keldo_jwt_verify_r;
+        internal PasswordHashFn keldo_password_hash;
+        internal PasswordVerifyFn keldo_password_verify;
+        internal NeedsRehashFn keldo_password_needs_rehash;
 
-        // Held around each call that can write the error text together with
-        // its read, and around keldo_jwt_mint together with the token's copy.
-        internal static readonly object Gate = new object();
-        static volatile Native bound;
+        // The library's status kinds (-status / 100), as its header numbers them.
+        internal const int KindInvalidArgument = 1;
+        internal const int KindMalformed = 3;
+        internal const int KindBadSignature = 4;
+        internal const int KindExpired = 5;
+        internal const int KindNotYetValid = 6;
+        internal const int KindInvalidClaims = 7;
+        internal const int KindMismatch = 8;
+        internal const int KindMalformedHash = 9;
+        const int SignatureFormat = -304;
+
+        static Native bound;
         static string boundFrom;
 
         internal static Native Fns
         {
-            get { return bound ?? Bind(null); }
+            get { return Volatile.Read(ref bound) ?? Bind(null); }
         }
 
-        // Call with Gate held, right after the failing call.
-        internal string LastError() { return CopyText(keldo_crypto_last_error()); }
+        // The library's fixed text for a status (static storage in the library).
+        internal static string StatusText(int status)
+        {
+            IntPtr p = Fns.keldo_crypto_status_text(status);
+            return p == IntPtr.Zero ? "unknown status" : CopyText(p);
+        }
+
+        // The exception for a negative status. An unknown kind (buffer too
+        // small, internal failure, a newer library's kind) is still a refusal.
+        internal static Exception Refusal(int status)
+        {
+            string m = StatusText(status);
+            // A signature that cannot be one is a bad signature, as in the
+            // other bindings, though the library counts it as malformed.
+            if (status == SignatureFormat) return new BadSignatureException(m);
+            switch (status / -100)
+            {
+                case KindInvalidArgument: return new KeldoArgumentException(m);
+                case KindMalformed: return new MalformedTokenException(m);
+                case KindBadSignature: return new BadSignatureException(m);
+                case KindExpired: return new TokenExpiredException(m);
+                case KindNotYetValid: return new TokenNotYetValidException(m);
+                case KindInvalidClaims: return new InvalidClaimsException(m);
+                case KindMalformedHash: return new MalformedHashException(m);
+                default: return new KeldoLibraryException(m);
+            }
+        }
 
         internal static string CopyText(IntPtr p)
         {
@@ -571,47 +677,92 @@ namespace Keldo.Crypto
             return Encoding.UTF8.GetString(b);
         }
 
-        // path: the host's choice, or null for KELDO_CRYPTO_LIBRARY, then the
-        // runtime's search.
+        // path: the host's choice, or null. No lock: two threads that bind at
+        // once load the same file and either result serves; the first stays.
         internal static Native Bind(string path)
         {
-            lock (Gate)
+            Native current = Volatile.Read(ref bound);
+            if (current != null)
             {
-                if (bound != null)
-                {
-                    if (path != null && Path.GetFullPath(path) != boundFrom)
-                        throw new KeldoArgumentException("LoadLibrary: the library is already loaded from " +
-                                                         (boundFrom ?? "the runtime's search for keldo_crypto"));
-                    return bound;
-                }
-                if (path == null) path = Environment.GetEnvironmentVariable("KELDO_CRYPTO_LIBRARY");
-                if (string.IsNullOrEmpty(path))
-                {
-                    bound = FromImports();
-                    return bound;
-                }
-                string full = Path.GetFullPath(path);
-                if (!File.Exists(full)) throw new KeldoArgumentException("LoadLibrary: no such file: " + full);
-                if (Path.DirectorySeparatorChar == '\\')
-                {
-                    if (LoadLibraryW(full) == IntPtr.Zero)
-                        throw new KeldoArgumentException("LoadLibrary: cannot load " + full + " (error " +
-                                                         Marshal.GetLastWin32Error() + ")");
-                    bound = FromImports();
-                }
-                else
-                {
-                    bound = FromHandle(DlOpen(full), full);
-                }
-                boundFrom = full;
-                return bound;
+                if (path != null && Path.GetFullPath(path) != boundFrom)
+                    throw new KeldoArgumentException("LoadLibrary: the library is already loaded from " +
+                                                     (boundFrom ?? "the runtime's search for keldo_crypto"));
+                return current;
             }
+            string from;
+            Native n = Locate(path, out from);
+            if (Interlocked.CompareExchange(ref bound, n, null) == null) boundFrom = from;
+            return Volatile.Read(ref bound);
+        }
+
+        // Where the library is looked for, in order: the path given, then
+        // KELDO_CRYPTO_LIBRARY (either one is used alone: a file named is the
+        // file meant), then the runtime's search for "keldo_crypto" (the
+        // application's folder, then the system's), then the system loader's
+        // search for the runtime package's file name.
+        static Native Locate(string path, out string from)
+        {
+            if (path == null) path = Environment.GetEnvironmentVariable("KELDO_CRYPTO_LIBRARY");
+            if (!string.IsNullOrEmpty(path))
+            {
+                from = Path.GetFullPath(path);
+                return FromFile(from, true);
+            }
+            from = null;
+            var tried = new StringBuilder();
+            try
+            {
+                Imports.keldo_crypto_status_text(0);
+                return FromImports();
+            }
+            catch (DllNotFoundException e)
+            {
+                tried.Append("keldo_crypto (the runtime's search): " + e.Message);
+            }
+            catch (EntryPointNotFoundException e)
+            {
+                throw new KeldoLibraryNotFoundException(
+                    "keldo-crypto: the keldo_crypto library found is older than 1.1 (" + e.Message + ")");
+            }
+            if (Path.DirectorySeparatorChar == '/')
+            {
+                string name = Environment.OSVersion.Platform == PlatformID.MacOSX ? "libkeldo_crypto.1.dylib"
+                                                                                  : "libkeldo_crypto.so.1";
+                try
+                {
+                    return FromFile(name, false);
+                }
+                catch (KeldoLibraryNotFoundException e)
+                {
+                    tried.Append("; " + e.Message);
+                }
+            }
+            throw new KeldoLibraryNotFoundException(
+                "keldo-crypto: cannot load the native library. Install it (the runtime package, or cmake --install " +
+                "and ldconfig), set KELDO_CRYPTO_LIBRARY to its file, or call KeldoCrypto.LoadLibrary(path) before " +
+                "first use. Tried: " + tried);
+        }
+
+        // A file by path (checked to exist), or by name through the system
+        // loader's search.
+        static Native FromFile(string file, bool isPath)
+        {
+            if (isPath && !File.Exists(file))
+                throw new KeldoLibraryNotFoundException("keldo-crypto: no such file: " + file +
+                                                        " (named by LoadLibrary or KELDO_CRYPTO_LIBRARY)");
+            if (Path.DirectorySeparatorChar == '\\')
+            {
+                if (LoadLibraryW(file) == IntPtr.Zero)
+                    throw new KeldoLibraryNotFoundException("keldo-crypto: cannot load " + file + " (error " +
+                                                            Marshal.GetLastWin32Error() + ")");
+                return FromImports();
+            }
+            return FromHandle(DlOpen(file), file);
         }
 
         static Native FromImports()
         {
             return new Native {
-                keldo_crypto_last_error = Imports.keldo_crypto_last_error,
                 keldo_crypto_secure_compare = Imports.keldo_crypto_secure_compare,
                 keldo_crypto_sha256 = Imports.keldo_crypto_sha256,
                 keldo_crypto_hmac_sha256 = Imports.keldo_crypto_hmac_sha256,
@@ -621,15 +772,18 @@ namespace Keldo.Crypto
                 keldo_crypto_base64url_encode = Imports.keldo_crypto_base64url_encode,
                 keldo_crypto_base64url_decode = Imports.keldo_crypto_base64url_decode,
                 keldo_crypto_uuid_generate = Imports.keldo_crypto_uuid_generate,
-                keldo_jwt_mint = Imports.keldo_jwt_mint,
-                keldo_jwt_verify = Imports.keldo_jwt_verify,
+                keldo_crypto_status_text = Imports.keldo_crypto_status_text,
+                keldo_jwt_mint_r = Imports.keldo_jwt_mint_r,
+                keldo_jwt_verify_r = Imports.keldo_jwt_verify_r,
+                keldo_password_hash = Imports.keldo_password_hash,
+                keldo_password_verify = Imports.keldo_password_verify,
+                keldo_password_needs_rehash = Imports.keldo_password_needs_rehash,
             };
         }
 
         static Native FromHandle(IntPtr h, string file)
         {
             return new Native {
-                keldo_crypto_last_error = Sym<LastErrorFn>(h, file, "keldo_crypto_last_error"),
                 keldo_crypto_secure_compare = Sym<CompareFn>(h, file, "keldo_crypto_secure_compare"),
                 keldo_crypto_sha256 = Sym<Sha256Fn>(h, file, "keldo_crypto_sha256"),
                 keldo_crypto_hmac_sha256 = Sym<HmacFn>(h, file, "keldo_crypto_hmac_sha256"),
@@ -639,15 +793,21 @@ namespace Keldo.Crypto
                 keldo_crypto_base64url_encode = Sym<EncodeFn>(h, file, "keldo_crypto_base64url_encode"),
                 keldo_crypto_base64url_decode = Sym<DecodeFn>(h, file, "keldo_crypto_base64url_decode"),
                 keldo_crypto_uuid_generate = Sym<UuidFn>(h, file, "keldo_crypto_uuid_generate"),
-                keldo_jwt_mint = Sym<MintFn>(h, file, "keldo_jwt_mint"),
-                keldo_jwt_verify = Sym<VerifyFn>(h, file, "keldo_jwt_verify"),
+                keldo_crypto_status_text = Sym<StatusTextFn>(h, file, "keldo_crypto_status_text"),
+                keldo_jwt_mint_r = Sym<MintFn>(h, file, "keldo_jwt_mint_r"),
+                keldo_jwt_verify_r = Sym<VerifyFn>(h, file, "keldo_jwt_verify_r"),
+                keldo_password_hash = Sym<PasswordHashFn>(h, file, "keldo_password_hash"),
+                keldo_password_verify = Sym<PasswordVerifyFn>(h, file, "keldo_password_verify"),
+                keldo_password_needs_rehash = Sym<NeedsRehashFn>(h, file, "keldo_password_needs_rehash"),
             };
         }
 
         static T Sym<T>(IntPtr handle, string file, string name) where T : class
         {
             IntPtr p = DlSym(handle, name);
-            if (p == IntPtr.Zero) throw new KeldoArgumentException("LoadLibrary: " + file + " does not export " + name);
+            if (p == IntPtr.Zero)
+                throw new KeldoLibraryNotFoundException("keldo-crypto: " + file + " does not export " + name +
+                                                        " (not keldo-crypto 1.1 or later)");
             return (T)(object)Marshal.GetDelegateForFunctionPointer(p, typeof(T));
         }
 
@@ -681,8 +841,8 @@ namespace Keldo.Crypto
             if (h == IntPtr.Zero)
             {
                 IntPtr e = useLibc ? dlerror_libc() : dlerror_libdl();
-                throw new KeldoArgumentException("LoadLibrary: cannot load " + path +
-                                                 (e == IntPtr.Zero ? "" : ": " + CopyText(e)));
+                throw new KeldoLibraryNotFoundException("keldo-crypto: cannot load " + path +
+                                                        (e == IntPtr.Zero ? "" : ": " + CopyText(e)));
             }
             return h;
         }

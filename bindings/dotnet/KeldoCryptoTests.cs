@@ -135,7 +135,7 @@ static class KeldoCryptoTests
         }
         Throws<KeldoArgumentException>(() => KeldoCrypto.Pbkdf2Sha256(Utf8("p"), Utf8("s"), 0), "PBKDF2 0 iterations");
         Throws<KeldoArgumentException>(() => KeldoCrypto.Pbkdf2Sha256(Utf8("p"), Utf8("s"), 1, 0), "PBKDF2 length 0");
-        Throws<KeldoArgumentException>(() => KeldoCrypto.Sha256(null), "SHA-256 of null");
+        Throws<ArgumentNullException>(() => KeldoCrypto.Sha256(null), "SHA-256 of null");
 
         Check(KeldoCrypto.CompareDigest(new byte[0], new byte[0]), "compare empty");
         Check(KeldoCrypto.CompareDigest(Bytes(64, 1), Bytes(64, 1)), "compare equal");
@@ -188,7 +188,7 @@ static class KeldoCryptoTests
             string json = Encoding.UTF8.GetString(B64UrlDecode(p[1]));
             Check(json.StartsWith("{\"sub\":\"" + c.Item1 + "\",\"email\":\"" + c.Item2 + "\",\"iss\":\"keldo\",\"exp\":"),
                   "payload " + json);
-            KeldoClaims claims = KeldoJwt.Verify(Secret, token);
+            KeldoClaims claims = KeldoJwt.Verify(token, Secret);
             Equal(c.Item1, claims.Sub, "sub back");
             Equal(c.Item2, claims.Email, "email back");
             Check(Math.Abs(claims.Exp - (Now() + c.Item3)) <= 2, "exp " + claims.Exp);
@@ -197,7 +197,7 @@ static class KeldoCryptoTests
         // Theirs, signed by HMACSHA256, verified by us.
         long t = Now();
         string good = Signed(Secret, Claims("bob", "bob@example.org", "keldo", t + 600, t));
-        KeldoClaims got = KeldoJwt.Verify(new string('k', 40), good);
+        KeldoClaims got = KeldoJwt.Verify(good, new string('k', 40));
         Equal("bob", got.Sub, "foreign sub");
         Equal(t + 600, got.Exp, "foreign exp");
 
@@ -230,7 +230,7 @@ static class KeldoCryptoTests
         {
             try
             {
-                KeldoJwt.Verify(Secret, r.Item1);
+                KeldoJwt.Verify(r.Item1, Secret);
                 Check(false, r.Item3 + ": accepted");
             }
             catch (TokenException e)
@@ -242,21 +242,68 @@ static class KeldoCryptoTests
 
         // Secret rules, before the library sees the secret.
         string mine = KeldoJwt.Mint(Secret, "u", "e@x");
-        var badSecrets = new[] { Utf8(new string('k', 20) + "\0" + new string('k', 20)), new byte[0], Utf8(new string('k', 31)) };
+        var badSecrets = new[] { new byte[0], Utf8(new string('k', 31)) };
         foreach (byte[] s in badSecrets)
         {
             Throws<KeldoArgumentException>(() => KeldoJwt.Mint(s, "u", "e@x"), "mint secret of " + s.Length);
-            Throws<KeldoArgumentException>(() => KeldoJwt.Verify(s, mine), "verify secret of " + s.Length);
+            Throws<KeldoArgumentException>(() => KeldoJwt.Verify(mine, s), "verify secret of " + s.Length);
         }
-        Throws<KeldoArgumentException>(() => KeldoJwt.Mint((byte[])null, "u", "e@x"), "null secret");
+        Throws<ArgumentNullException>(() => KeldoJwt.Mint((byte[])null, "u", "e@x"), "null secret");
+        Throws<ArgumentNullException>(() => KeldoJwt.Mint(Secret, null, "e@x"), "null sub");
+        Check(typeof(ArgumentException).IsAssignableFrom(typeof(KeldoArgumentException)), "argument errors are ArgumentExceptions");
+        Check(typeof(ArgumentException).IsAssignableFrom(typeof(MalformedHashException)), "a malformed hash is an argument error");
+
+        // Keys holding NUL bytes (one random 32-byte key in eight): .NET's
+        // HMACSHA256 as the oracle, both ways.
+        foreach (byte[] key in new[] { new byte[32], Bytes(31, 5).Concat(new byte[] { 0 }).ToArray(),
+                                       new byte[] { 0 }.Concat(Bytes(40, 6)).ToArray() })
+        {
+            string ours = KeldoJwt.Mint(key, "nul", "n@x", 60);
+            string[] p = ours.Split('.');
+            using (var h = new HMACSHA256(key))
+                Equal(B64Url(h.ComputeHash(Utf8(p[0] + "." + p[1]))), p[2], "signed with every byte of the key");
+            Equal("theirs", KeldoJwt.Verify(Signed(key, Claims("theirs", "t@x", "keldo", t + 600, t)), key).Sub,
+                  "HMACSHA256 token with a NUL key");
+            // A key that differs only after its first NUL is another key.
+            int nul = Array.IndexOf(key, (byte)0);
+            if (nul + 1 < key.Length)
+            {
+                byte[] other = (byte[])key.Clone();
+                other[nul + 1] ^= 1;
+                Throws<BadSignatureException>(() => KeldoJwt.Verify(ours, other), "differs after the NUL");
+            }
+        }
+
+        // Token first; a swapped call says so; no token is a malformed token.
+        string tok = KeldoJwt.Mint("s-secret-of-at-least-thirty-two-bytes", "u", "e@x");
+        Throws<KeldoArgumentException>(() => KeldoJwt.Verify("s-secret-of-at-least-thirty-two-bytes", tok), "swapped strings");
+        try
+        {
+            KeldoJwt.Verify("s-secret-of-at-least-thirty-two-bytes", tok);
+        }
+        catch (KeldoArgumentException e)
+        {
+            Check(e.Message.Contains("arguments look swapped"), "swapped message: " + e.Message);
+        }
+        Throws<MalformedTokenException>(() => KeldoJwt.Verify(null, Secret), "null token", "Verify: no token");
+        Throws<MalformedTokenException>(() => KeldoJwt.Verify("", Secret), "empty token", "Verify: no token");
+        Throws<MalformedTokenException>(() => KeldoJwt.Verify("no-dots", Secret), "no dots, key no token");
+
+        // TimeSpan lifetime, DateTimeOffset expiry.
+        KeldoClaims timed = KeldoJwt.Verify(KeldoJwt.Mint(Secret, "u", "e@x", TimeSpan.FromMinutes(15)), Secret);
+        Check(Math.Abs((timed.ExpiresAt - DateTimeOffset.UtcNow - TimeSpan.FromMinutes(15)).TotalSeconds) <= 2,
+              "ExpiresAt " + timed.ExpiresAt);
+        Equal(timed.Exp, timed.ExpiresAt.ToUnixTimeSeconds(), "Exp and ExpiresAt agree");
+        Throws<ArgumentOutOfRangeException>(() => KeldoJwt.Mint(Secret, "u", "e@x", TimeSpan.FromSeconds(-1)), "negative ttl");
+        Throws<ArgumentOutOfRangeException>(() => KeldoJwt.Mint(Secret, "u", "e@x", TimeSpan.FromMilliseconds(1500)), "part seconds");
         string shortToken = KeldoJwt.Mint("short", "u", "e@x", 60, allowShortSecret: true);
         using (var h = new HMACSHA256(Utf8("short")))
         {
             string[] p = shortToken.Split('.');
             Equal(B64Url(h.ComputeHash(Utf8(p[0] + "." + p[1]))), p[2], "short secret used whole");
         }
-        Equal("u", KeldoJwt.Verify("short", shortToken, allowShortSecret: true).Sub, "short secret verify");
-        Equal("u", KeldoJwt.Verify(new string('é', 16), KeldoJwt.Mint(new string('é', 16), "u", "e@x")).Sub,
+        Equal("u", KeldoJwt.Verify(shortToken, "short", allowShortSecret: true).Sub, "short secret verify");
+        Equal("u", KeldoJwt.Verify(KeldoJwt.Mint(new string('é', 16), "u", "e@x"), new string('é', 16)).Sub,
               "32 UTF-8 bytes in 16 characters");
 
         // Claims the verifier would refuse are refused at mint.
@@ -265,7 +312,7 @@ static class KeldoCryptoTests
         Throws<KeldoArgumentException>(() => KeldoJwt.Mint(Secret, "u", new string('e', 128)), "email of 128 bytes");
         Throws<KeldoArgumentException>(() => KeldoJwt.Mint(Secret, "u\0v", "e@x"), "sub with NUL");
         Throws<KeldoArgumentException>(() => KeldoJwt.Mint(Secret, "\ud800", "e@x"), "lone surrogate");
-        Throws<MalformedTokenException>(() => KeldoJwt.Verify(Secret, "a.b\0.c"), "token with NUL");
+        Throws<MalformedTokenException>(() => KeldoJwt.Verify("a.b\0.c", Secret), "token with NUL");
     }
 
     static string Phc(byte[] pw, byte[] salt, int it, int len = 32)
@@ -279,6 +326,19 @@ static class KeldoCryptoTests
     {
         using (var d = new Rfc2898DeriveBytes(Utf8(pw), Utf8(salt), it, HashAlgorithmName.SHA256))
             return "pbkdf2_sha256$" + it + "$" + salt + "$" + Convert.ToBase64String(d.GetBytes(32));
+    }
+
+    static string Passlib(byte[] pw, byte[] salt, int it)
+    {
+        using (var d = new Rfc2898DeriveBytes(pw, salt, it, HashAlgorithmName.SHA256))
+            return "$pbkdf2-sha256$" + it + "$" + Convert.ToBase64String(salt).TrimEnd('=').Replace('+', '.') + "$" +
+                   Convert.ToBase64String(d.GetBytes(32)).TrimEnd('=').Replace('+', '.');
+    }
+
+    static string Werkzeug(string pw, string salt, int it)
+    {
+        using (var d = new Rfc2898DeriveBytes(Utf8(pw), Utf8(salt), it, HashAlgorithmName.SHA256))
+            return "pbkdf2:sha256:" + it + "$" + salt + "$" + Hex(d.GetBytes(32));
     }
 
     static void Passwords()
@@ -296,7 +356,9 @@ static class KeldoCryptoTests
         Check(!KeldoCrypto.VerifyPassword("correct horsf", stored), "wrong password");
         foreach (var c in new[] { Tuple.Create(Phc(Utf8("hunter2"), Bytes(16, 9), 1000), "hunter2"),
                                   Tuple.Create(Django("hunter2", "seasalt1", 1200), "hunter2"),
-                                  Tuple.Create(Django("pässwörd", "Xz9abcdefg", 10), "pässwörd") })
+                                  Tuple.Create(Django("pässwörd", "Xz9abcdefg", 10), "pässwörd"),
+                                  Tuple.Create(Passlib(Utf8("hunter2"), new byte[] { 0xfb, 0xff, 0xfe, 0, 1, 2, 3, 4, 5, 6, 7, 8 }, 7), "hunter2"),
+                                  Tuple.Create(Werkzeug("hunter2", "Qx9saltQ", 6), "hunter2") })
         {
             Check(KeldoCrypto.VerifyPassword(c.Item2, c.Item1), "verifies " + c.Item1);
             Check(!KeldoCrypto.VerifyPassword(c.Item2 + "!", c.Item1), "refuses wrong password for " + c.Item1);
@@ -310,13 +372,20 @@ static class KeldoCryptoTests
                      Phc(Utf8("pw"), Bytes(16, 7), 10, 16), Phc(Utf8("pw"), Bytes(16, 7), 10, 64),
                      "pbkdf2_sha256$10$$" + f[4], "pbkdf2_sha256$10$salt", "pbkdf2_sha256$0$saltsalt$" + f[4] + "=" })
         {
-            Throws<KeldoArgumentException>(() => KeldoCrypto.VerifyPassword("pw", bad), "refused stored " + bad);
+            Throws<MalformedHashException>(() => KeldoCrypto.VerifyPassword("pw", bad), "refused stored " + bad);
+            Throws<MalformedHashException>(() => KeldoCrypto.NeedsRehash(bad), "needs-rehash of " + bad);
         }
+        // At login an over-long password is a wrong password, not an error.
+        Check(!KeldoCrypto.VerifyPassword(new string('p', 5000), Django(new string('p', 5000), "saltsalt", 1)), "over-long password");
+        Check(KeldoCrypto.NeedsRehash(Phc(Utf8("pw"), Bytes(16, 7), 1000)), "fewer iterations than the default");
+        Check(!KeldoCrypto.NeedsRehash(Phc(Utf8("pw"), Bytes(16, 7), 1000), 1000), "as many as asked for");
+        Check(KeldoCrypto.NeedsRehash(Django("pw", "saltsalt", 900000)), "not the PHC form");
+        Throws<ArgumentNullException>(() => KeldoCrypto.VerifyPassword("pw", null), "null stored hash");
         Check(KeldoCrypto.VerifyPassword("pw", good), "the unaltered string");
         Throws<KeldoArgumentException>(() => KeldoCrypto.HashPassword(""), "empty password", "HashPassword: the password is empty");
         Throws<KeldoArgumentException>(() => KeldoCrypto.HashPassword(new string('p', 4097), 1), "4097-byte password");
-        Throws<KeldoArgumentException>(() => KeldoCrypto.HashPassword("pw", 0), "0 iterations");
-        Throws<KeldoArgumentException>(() => KeldoCrypto.HashPassword("pw", 100000001), "too many iterations");
+        Throws<ArgumentOutOfRangeException>(() => KeldoCrypto.HashPassword("pw", 0), "0 iterations");
+        Throws<ArgumentOutOfRangeException>(() => KeldoCrypto.HashPassword("pw", 100000001), "too many iterations");
     }
 
     // Ten threads mint, verify and fail at once; each checks that its tokens
@@ -335,9 +404,9 @@ static class KeldoCryptoTests
                 string expired = Signed(secret, Claims("x", "y", "keldo", t - 30, t - 90));
                 string foreign = Signed(Utf8(new string('z', 40)), Claims("x", "y", "keldo", t + 600, t));
                 var failing = new[] {
-                    Tuple.Create((Action)(() => KeldoJwt.Verify(secret, foreign)), "jwt_verify: signature verification failed"),
-                    Tuple.Create((Action)(() => KeldoJwt.Verify(secret, expired)), "jwt_verify: token has expired"),
-                    Tuple.Create((Action)(() => KeldoJwt.Verify(secret, "no-dots")), "jwt_verify: malformed token (missing first dot)"),
+                    Tuple.Create((Action)(() => KeldoJwt.Verify(foreign, secret)), "jwt_verify: signature verification failed"),
+                    Tuple.Create((Action)(() => KeldoJwt.Verify(expired, secret)), "jwt_verify: token has expired"),
+                    Tuple.Create((Action)(() => KeldoJwt.Verify("no-dots", secret)), "jwt_verify: malformed token (missing first dot)"),
                     Tuple.Create((Action)(() => KeldoCrypto.Base64Decode("**")), "keldo_crypto_base64_decode: decode failed or buffer too small"),
                     Tuple.Create((Action)(() => KeldoCrypto.Base64UrlDecode("a b")), "keldo_crypto_base64url_decode: decode failed or buffer too small"),
                 }[me % 5];
@@ -357,13 +426,13 @@ static class KeldoCryptoTests
                             failing.Item1();
                             why = why ?? "refusal reported as success";
                         }
-                        catch (KeldoException e)
+                        catch (Exception e)
                         {
                             if (e.Message != failing.Item2) why = why ?? "message \"" + e.Message + "\"";
                         }
                         try
                         {
-                            if (KeldoJwt.Verify(secret, token).Sub != sub) why = why ?? "verified another subject";
+                            if (KeldoJwt.Verify(token, secret).Sub != sub) why = why ?? "verified another subject";
                         }
                         catch (KeldoException e)
                         {
@@ -393,9 +462,41 @@ static class KeldoCryptoTests
         Throws<KeldoArgumentException>(() => KeldoCrypto.LoadLibrary("/elsewhere/libkeldo_crypto.so"), "a second library");
     }
 
-    static int Main()
+    // Run as a child with nothing to find: the error names what to do.
+    static void NotFound()
     {
-        var parts = new Action[] { Hashes, Encodings, Tokens, Passwords, Threads, Loading };
+        string self = System.Reflection.Assembly.GetExecutingAssembly().Location;
+        var psi = new System.Diagnostics.ProcessStartInfo(System.Diagnostics.Process.GetCurrentProcess().MainModule.FileName,
+                                                          "\"" + self + "\" not-found") {
+            UseShellExecute = false, RedirectStandardOutput = true };
+        psi.EnvironmentVariables["KELDO_CRYPTO_LIBRARY"] = "/nonexistent/libkeldo_crypto.so.1";
+        using (var p = System.Diagnostics.Process.Start(psi))
+        {
+            string output = p.StandardOutput.ReadToEnd();
+            p.WaitForExit();
+            Equal(0, p.ExitCode, "child exit");
+            Check(output.StartsWith("KeldoLibraryNotFoundException: keldo-crypto: no such file: /nonexistent/libkeldo_crypto.so.1"),
+                  "not found: " + output);
+            Check(output.Contains("KELDO_CRYPTO_LIBRARY"), "names the variable: " + output);
+        }
+    }
+
+    static int Main(string[] args)
+    {
+        if (args.Length > 0 && args[0] == "not-found")
+        {
+            try
+            {
+                KeldoCrypto.Sha256(new byte[0]);
+                Console.WriteLine("loaded");
+            }
+            catch (KeldoException e)
+            {
+                Console.WriteLine(e.GetType().Name + ": " + e.Message);
+            }
+            return 0;
+        }
+        var parts = new Action[] { Hashes, Encodings, Tokens, Passwords, Threads, Loading, NotFound };
         foreach (Action part in parts)
         {
             try

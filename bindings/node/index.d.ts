@@ -1,7 +1,11 @@
 /// <reference types="node" />
 
+import type { KeyObject } from 'node:crypto';
+
 /** Bytes, or text taken as its UTF-8 bytes. */
 export type BytesLike = Buffer | Uint8Array | string;
+/** A token key: any bytes (NUL included), text as UTF-8, or a secret KeyObject. */
+export type SecretLike = BytesLike | KeyObject;
 
 export interface SecretOptions {
   /** Accept a secret shorter than 32 bytes (refused by default). */
@@ -11,8 +15,8 @@ export interface SecretOptions {
 export interface Claims {
   readonly sub: string;
   readonly email: string;
-  /** Expiry, Unix seconds; a bigint only beyond Number.MAX_SAFE_INTEGER. */
-  readonly exp: number | bigint;
+  /** Expiry, Unix seconds. */
+  readonly exp: number;
 }
 
 /** Loads the shared library from path, or from KELDO_CRYPTO_LIBRARY, this
@@ -21,11 +25,13 @@ export function loadLibrary(path?: string): string;
 
 /** An HS256 token for sub (< 64 UTF-8 bytes) and email (< 128), valid from
  * now for ttl seconds (default 3600). */
-export function jwtMint(secret: BytesLike, sub: string, email: string, ttl?: number,
+export function jwtMint(secret: SecretLike, sub: string, email: string, ttl?: number,
                         options?: SecretOptions): string;
-/** Verifies token against secret and the clock; throws a TokenError subclass
- * when it is refused. */
-export function jwtVerify(secret: BytesLike, token: string, options?: SecretOptions): Claims;
+/** Verifies token against secret and the clock, token first as in jose and
+ * jsonwebtoken; throws a TokenError subclass when it is refused (a missing
+ * or empty token is a MalformedTokenError). */
+export function jwtVerify(token: string | null | undefined, secret: SecretLike,
+                          options?: SecretOptions): Claims;
 
 export function pbkdf2Sha256(password: BytesLike, salt: BytesLike, iterations: number,
                              length?: number): Buffer;
@@ -34,9 +40,14 @@ export function pbkdf2Sha256Async(password: BytesLike, salt: BytesLike, iteratio
                                   length?: number): Promise<Buffer>;
 /** `$pbkdf2-sha256$i=N$SALT$HASH` with a random 16-byte salt. */
 export function hashPassword(password: BytesLike, options?: { iterations?: number }): string;
-/** Checks a PHC (`$pbkdf2-sha256$...`) or Django (`pbkdf2_sha256$...`) hash;
- * throws InvalidArgumentError when stored is not such a hash. */
+/** Checks a PHC (`$pbkdf2-sha256$i=N$...`), Django (`pbkdf2_sha256$...`),
+ * passlib (`$pbkdf2-sha256$N$...`) or Werkzeug (`pbkdf2:sha256:N$...`) hash.
+ * A password over 4096 bytes never matches; throws MalformedHashError when
+ * stored is not such a hash. */
 export function verifyPassword(password: BytesLike, stored: string): boolean;
+/** Whether stored should be replaced by hashPassword() at the next login:
+ * not the PHC form, or fewer iterations than options.iterations (600000). */
+export function needsRehash(stored: string, options?: { iterations?: number }): boolean;
 /** hashPassword and verifyPassword with the derivation on a worker thread;
  * refusals reject the promise. */
 export function hashPasswordAsync(password: BytesLike, options?: { iterations?: number }): Promise<string>;
@@ -61,12 +72,16 @@ export type KeldoErrorCode =
   | 'ERR_KELDO_NOT_YET_VALID'
   | 'ERR_KELDO_INVALID_CLAIMS'
   | 'ERR_KELDO_INVALID_ARGUMENT'
+  | 'ERR_KELDO_MALFORMED_HASH'
+  | 'ERR_KELDO_LIBRARY_NOT_FOUND'
   | 'ERR_KELDO_FAILED';
 
 export class KeldoError extends Error {
   readonly code: KeldoErrorCode;
 }
 export class InvalidArgumentError extends KeldoError {}
+/** A stored password hash that is no usable hash (not a wrong password). */
+export class MalformedHashError extends InvalidArgumentError {}
 export class TokenError extends KeldoError {}
 export class MalformedTokenError extends TokenError {}
 export class BadSignatureError extends TokenError {}
@@ -75,3 +90,6 @@ export class TokenNotYetValidError extends TokenError {}
 export class InvalidClaimsError extends TokenError {}
 /** The library itself failed (memory, random source); not a refusal. */
 export class LibraryError extends KeldoError {}
+/** The shared library was not found or could not be loaded: install it, set
+ * KELDO_CRYPTO_LIBRARY, or call loadLibrary(path) first. */
+export class LibraryNotFoundError extends KeldoError {}

@@ -1,35 +1,32 @@
 'use strict';
-// keldo-crypto for Node.js: the library's thirteen functions behind an API
-// that cannot misuse them. Policy lives here (argument checks, secret rules,
-// the lock, error classes, password hash strings); lib/native.js only
-// declares the C functions.
+// keldo-crypto for Node.js: the library's functions behind an API that
+// cannot misuse them. Policy lives here (argument checks, secret rules,
+// error classes); lib/native.js only declares the C functions.
 //
-// The lock (lib/lock.js) is held around each call that can write the
-// library's process-wide error text together with its read of that text,
-// and around keldo_jwt_mint together with the copy of its token. Calls that
-// cannot fail with valid arguments (hashes, PBKDF2, encoding, the constant-
-// time comparison) run without it.
-const { randomBytes } = require('node:crypto');
+// No lock: tokens and password hashes go through the library's reentrant
+// functions, which report a status code and write only the buffers given to
+// them, and the other calls cannot fail with the arguments checked here. So
+// any number of worker threads may load and use the package, in any order.
+const { KeyObject } = require('node:crypto');
 const native = require('./lib/native');
-const { locked } = require('./lib/lock');
 const errors = require('./lib/errors');
 
 const {
-  InvalidArgumentError, MalformedTokenError, LibraryError, verifyError,
+  InvalidArgumentError, MalformedTokenError, MalformedHashError, LibraryError, statusError, statusKind,
+  KIND_MALFORMED, KIND_MISMATCH,
 } = errors;
 
 const MIN_SECRET_BYTES = 32;     // HS256 key as long as its output
 const SUB_CAPACITY = 64;         // the verifier's buffers, NUL included
 const EMAIL_CAPACITY = 128;
+const TOKEN_MAX = 2129;          // the longest token the library mints, NUL included
+const PASSWORD_HASH_MAX = 256;   // the longest hash string it writes, NUL included
 const MAX_TTL = 0xffffffff;
 const MAX_PBKDF2_LENGTH = Math.min(0xffffffff * 32, require('node:buffer').constants.MAX_LENGTH);
-// The command-line tool's bounds for password hashes.
+// The library's bounds for password hashes.
 const DEFAULT_ITERATIONS = 600000;  // OWASP's figure for PBKDF2-HMAC-SHA256
 const MAX_ITERATIONS = 100000000;
-const SALT_BYTES = 16;
-const HASH_BYTES = 32;
 const MAX_PASSWORD_BYTES = 4096;
-const MAX_FIELD = 1024;
 
 let fns = null;
 let loadedPath = null;
@@ -45,7 +42,7 @@ function loadLibrary(path) {
     return loadedPath;
   }
   const { lib, path: p } = native.open(path);
-  fns = native.bind(lib);
+  fns = native.bind(lib, p);
   loadedPath = p;
   return p;
 }
@@ -53,6 +50,21 @@ function loadLibrary(path) {
 function lib() {
   if (fns === null) loadLibrary();
   return fns;
+}
+
+// The library's fixed text for a status, read once.
+const texts = new Map();
+function statusText(status) {
+  let t = texts.get(status);
+  if (t === undefined) {
+    t = lib().statusText(status) || 'unknown status';
+    texts.set(status, t);
+  }
+  return t;
+}
+
+function refusal(status) {
+  return statusError(status, statusText(status));
 }
 
 // ---- argument checks -----------------------------------------------------
@@ -87,35 +99,47 @@ function cString(buf) {
   return out;
 }
 
-// The library reads the secret as a C string: a NUL would cut it short.
+// Any bytes, NUL included (the library takes the secret with its length);
+// empty is refused, and shorter than 32 bytes unless asked for.
 function checkedSecret(secret, allowShort, fn) {
-  const key = bytes(secret, `${fn}: secret`);
+  let key;
+  if (secret instanceof KeyObject) {
+    if (secret.type !== 'secret') refuse(`${fn}: a KeyObject secret must be a secret key, not ${secret.type}`);
+    key = secret.export();
+  } else {
+    key = bytes(secret, `${fn}: secret`);
+  }
   if (key.length === 0) refuse(`${fn}: secret is empty`);
-  if (key.includes(0)) refuse(`${fn}: secret holds a NUL byte`);
   if (key.length < MIN_SECRET_BYTES && !allowShort) {
     refuse(`${fn}: secret is shorter than ${MIN_SECRET_BYTES} bytes (pass { allowShortSecret: true } to accept it)`);
   }
-  return cString(key);
+  return key;
 }
 
 // A host signs and verifies with one key: the last text secret is kept
-// checked and converted (strings cannot change; Buffers can, so they are
-// checked on every call).
+// checked and converted, and each KeyObject's bytes (neither can change;
+// Buffers can, so they are used as they are on every call).
 let cachedSecret = null;
-let cachedSecretC = null;
+let cachedSecretBytes = null;
+const keyObjectBytes = new WeakMap();
 
 function secretBytes(secret, options, fn) {
   const allowShort = options !== undefined && options !== null && options.allowShortSecret === true;
-  if (typeof secret === 'string' && secret === cachedSecret &&
-      (allowShort || cachedSecretC.length > MIN_SECRET_BYTES)) {
-    return cachedSecretC;
-  }
-  const c = checkedSecret(secret, allowShort, fn);
   if (typeof secret === 'string') {
+    if (secret === cachedSecret && (allowShort || cachedSecretBytes.length >= MIN_SECRET_BYTES)) return cachedSecretBytes;
+    const b = checkedSecret(secret, allowShort, fn);
     cachedSecret = secret;
-    cachedSecretC = c;
+    cachedSecretBytes = b;
+    return b;
   }
-  return c;
+  if (secret instanceof KeyObject) {
+    const b = keyObjectBytes.get(secret);
+    if (b !== undefined && (allowShort || b.length >= MIN_SECRET_BYTES)) return b;
+    const k = checkedSecret(secret, allowShort, fn);
+    keyObjectBytes.set(secret, k);
+    return k;
+  }
+  return checkedSecret(secret, allowShort, fn);
 }
 
 // Handed to the library as a JS string (koffi writes its UTF-8 form and a
@@ -140,43 +164,59 @@ function text(buf) {
 
 // ---- tokens --------------------------------------------------------------
 
+// Output buffers, reused: each thread has its own copy of this module and
+// the calls are synchronous, so no two calls share them.
+const tokenOut = Buffer.alloc(TOKEN_MAX);
+const claimsOut = Buffer.alloc(SUB_CAPACITY + EMAIL_CAPACITY);
+const subOut = claimsOut.subarray(0, SUB_CAPACITY);
+const emailOut = claimsOut.subarray(SUB_CAPACITY);
+const expOut = new BigInt64Array(1);
+
 function jwtMint(secret, sub, email, ttl = 3600, options = undefined) {
   const key = secretBytes(secret, options, 'jwtMint');
   claimText(sub, 'sub', SUB_CAPACITY);
   claimText(email, 'email', EMAIL_CAPACITY);
   integer(ttl, 0, MAX_TTL, 'jwtMint: ttl');
-  const f = lib();
-  return locked(() => {
-    const token = f.jwtMint(key, sub, email, ttl);
-    if (token === null) throw new LibraryError(f.lastError());
-    return token;
-  });
+  const rc = lib().jwtMint(key, key.length, sub, email, ttl, tokenOut, TOKEN_MAX, null);
+  if (rc !== 0) throw refusal(rc);
+  return tokenOut.toString('latin1', 0, tokenOut.indexOf(0));
 }
 
-// Output buffers of jwtVerify, reused: each thread has its own copy of this
-// module and the call is synchronous, so no two calls share them.
-const claimsOut = Buffer.alloc(SUB_CAPACITY + EMAIL_CAPACITY);
-const subOut = claimsOut.subarray(0, SUB_CAPACITY);
-const emailOut = claimsOut.subarray(SUB_CAPACITY);
-const expOut = new BigInt64Array(1);
-const MIN_SAFE = BigInt(Number.MIN_SAFE_INTEGER);
-const MAX_SAFE = BigInt(Number.MAX_SAFE_INTEGER);
+// A compact JWS: three base64url segments (the signature may be empty).
+const LOOKS_LIKE_TOKEN = /^[A-Za-z0-9_-]+\.[A-Za-z0-9_-]+\.[A-Za-z0-9_-]*$/;
 
-function jwtVerify(secret, token, options = undefined) {
+// jwtVerify(secret, token), the order of earlier versions: what came as the
+// key is a token while the token is malformed.
+function swapped(secret) {
+  const s = typeof secret === 'string' ? secret
+    : (secret instanceof Uint8Array && secret.length < 16384 ? Buffer.from(secret.buffer, secret.byteOffset, secret.byteLength).toString('latin1') : '');
+  if (!LOOKS_LIKE_TOKEN.test(s)) return null;
+  return new InvalidArgumentError(
+    'jwtVerify: the arguments look swapped: the token comes first, the key second (jwtVerify(token, key))');
+}
+
+function malformed(message, secret) {
+  return swapped(secret) || new MalformedTokenError(message);
+}
+
+function jwtVerify(token, secret, options = undefined) {
+  if (token === undefined || token === null || token === '') {
+    throw new MalformedTokenError('jwtVerify: no token');
+  }
+  if (typeof token !== 'string') throw swapped(secret) || new InvalidArgumentError('jwtVerify: token must be a string');
   const key = secretBytes(secret, options, 'jwtVerify');
-  if (typeof token !== 'string') refuse('jwtVerify: token must be a string');
-  if (token.includes('\0')) throw new MalformedTokenError('jwtVerify: token holds a NUL character');
+  if (token.includes('\0')) throw malformed('jwtVerify: token holds a NUL character', secret);
   // A lone surrogate has no UTF-8 form; such a token is not Base64 anyway.
-  if (!wellFormed(token)) throw new MalformedTokenError('jwtVerify: token is not well-formed Unicode text');
-  const f = lib();
-  const message = locked(() => (f.jwtVerify(key, token, subOut, emailOut, expOut) === 0 ? null : f.lastError()));
-  if (message !== null) throw verifyError(message);
-  const e = expOut[0];
+  if (!wellFormed(token)) throw malformed('jwtVerify: token is not well-formed Unicode text', secret);
+  const rc = lib().jwtVerify(key, key.length, token, subOut, emailOut, expOut);
+  if (rc !== 0) {
+    if (statusKind(rc) === KIND_MALFORMED) throw swapped(secret) || refusal(rc);
+    throw refusal(rc);
+  }
   return Object.freeze({
     sub: text(subOut),
     email: text(emailOut),
-    // seconds since 1970; a BigInt only past 2^53, where a number would round
-    exp: e >= MIN_SAFE && e <= MAX_SAFE ? Number(e) : e,
+    exp: Number(expOut[0]),  // seconds since 1970
   });
 }
 
@@ -197,9 +237,9 @@ function hmacSha256(key, data) {
   return out;
 }
 
-// The arguments are checked here, so the library's own refusal (the only one
-// that writes its error text) cannot happen; what remains is an allocation
-// failure inside it, which writes none. So neither form takes the lock.
+// The arguments are checked here, so the library's own refusal cannot
+// happen; what remains is an allocation failure inside it, reported with a
+// text of our own (the library's shared error text is never read).
 function pbkdf2Args(password, salt, iterations, length, fn) {
   const p = bytes(password, `${fn}: password`);
   const s = bytes(salt, `${fn}: salt`);
@@ -259,11 +299,10 @@ function decoder(name, url) {
     const out = Buffer.alloc(Math.floor(t.length / 4) * 3 + 3);
     const len = new BigUint64Array(1);
     const f = lib();
-    const message = locked(() => {
-      const rc = url ? f.base64urlDecode(input, out, out.length, len) : f.base64Decode(input, out, out.length, len);
-      return rc === 0 ? null : f.lastError();
-    });
-    if (message !== null) refuse(message);
+    const rc = url ? f.base64urlDecode(input, out, out.length, len) : f.base64Decode(input, out, out.length, len);
+    // With these arguments the decoders have one refusal, with one fixed
+    // text: written here, not read from the library's shared error text.
+    if (rc !== 0) refuse(`keldo_crypto_${url ? 'base64url' : 'base64'}_decode: decode failed or buffer too small`);
     return out.subarray(0, Number(len[0]));
   };
 }
@@ -277,9 +316,8 @@ const base64urlDecode = decoder('base64urlDecode', true);
 
 function uuid4() {
   const out = Buffer.alloc(37);
-  const f = lib();
-  const message = locked(() => (f.uuidGenerate(out) === 0 ? null : f.lastError()));
-  if (message !== null) throw new LibraryError(message);
+  // The output is given, so the random source is the only failure.
+  if (lib().uuidGenerate(out) !== 0) throw new LibraryError('keldo_crypto_uuid_generate: CSPRNG generation failed');
   return out.toString('latin1', 0, 36);
 }
 
@@ -294,116 +332,91 @@ function compareDigest(a, b) {
 
 // ---- password hashes -----------------------------------------------------
 
-function passwordBytes(password, fn, allowEmpty) {
+function hashArgs(password, options, fn) {
   const p = bytes(password, `${fn}: password`);
-  if (!allowEmpty && p.length === 0) refuse(`${fn}: the password is empty`);
+  if (p.length === 0) refuse(`${fn}: the password is empty`);
   if (p.length > MAX_PASSWORD_BYTES) refuse(`${fn}: password is longer than ${MAX_PASSWORD_BYTES} bytes`);
-  return p;
+  const iterations = options && options.iterations !== undefined ? options.iterations : DEFAULT_ITERATIONS;
+  integer(iterations, 1, MAX_ITERATIONS, `${fn}: iterations`);
+  return { p, iterations };
 }
 
 // PHC string format: $pbkdf2-sha256$i=N$SALT$HASH, SALT and HASH unpadded
 // standard Base64 of 16 random bytes and the 32-byte derived key.
-function hashParams(password, options, fn) {
-  const p = passwordBytes(password, fn, false);
-  const iterations = options && options.iterations !== undefined ? options.iterations : DEFAULT_ITERATIONS;
-  integer(iterations, 1, MAX_ITERATIONS, `${fn}: iterations`);
-  return { p, iterations, salt: randomBytes(SALT_BYTES) };
+function hashPassword(password, options = undefined) {
+  const { p, iterations } = hashArgs(password, options, 'hashPassword');
+  const out = Buffer.alloc(PASSWORD_HASH_MAX);
+  const rc = lib().passwordHash(p, p.length, iterations, out, out.length);
+  if (rc !== 0) throw refusal(rc);
+  return text(out);
 }
 
-function phcString(iterations, salt, dk) {
-  const unpadded = (b) => base64Encode(b).replace(/=+$/, '');
-  const stored = `$pbkdf2-sha256$i=${iterations}$${unpadded(salt)}$${unpadded(dk)}`;
-  dk.fill(0);
+function hashPasswordAsync(password, options = undefined) {
+  return new Promise((resolve, reject) => {
+    const { p, iterations } = hashArgs(password, options, 'hashPasswordAsync');
+    // A private copy: the caller may reuse its buffer while the hash runs.
+    const pw = Buffer.from(p);
+    const out = Buffer.alloc(PASSWORD_HASH_MAX);
+    lib().passwordHash.async(pw, pw.length, iterations, out, out.length, (err, rc) => {
+      pw.fill(0);
+      if (err) reject(err);
+      else if (rc !== 0) reject(refusal(rc));
+      else resolve(text(out));
+    });
+  });
+}
+
+function storedText(stored, fn) {
+  if (typeof stored !== 'string') refuse(`${fn}: the stored hash must be a string`);
+  // A NUL would end the C text early; such a string is no hash.
+  if (stored.includes('\0')) throw new MalformedHashError(`${fn}: the stored hash holds a NUL character`);
   return stored;
 }
 
-function hashPassword(password, options = undefined) {
-  const { p, iterations, salt } = hashParams(password, options, 'hashPassword');
-  return phcString(iterations, salt, pbkdf2Sha256(p, salt, iterations, HASH_BYTES));
+function verifyResult(rc) {
+  if (rc === 0) return true;
+  if (statusKind(rc) === KIND_MISMATCH) return false;
+  throw refusal(rc);
 }
 
-async function hashPasswordAsync(password, options = undefined) {
-  const { p, iterations, salt } = hashParams(password, options, 'hashPasswordAsync');
-  return phcString(iterations, salt, await pbkdf2Sha256Async(p, salt, iterations, HASH_BYTES));
-}
-
-function parseIterations(field) {
-  if (!/^[0-9]{1,9}$/.test(field)) return 0;
-  const v = Number(field);
-  return v >= 1 && v <= MAX_ITERATIONS ? v : 0;
-}
-
-// A field of standard Base64, unpadded (or padded when padOk), in its one
-// canonical spelling. null when it is not.
-function base64Field(field, padOk) {
-  if (field.length === 0 || field.length > MAX_FIELD) return null;
-  const body = padOk ? field.replace(/=+$/, '') : field;
-  const pad = field.length - body.length;
-  if (pad > 2 || !/^[A-Za-z0-9+/]*$/.test(body)) return null;
-  if (pad > 0 && field.length % 4 !== 0) return null;
-  let decoded;
-  try {
-    decoded = base64Decode(field);
-  } catch (e) {
-    if (e instanceof InvalidArgumentError) return null;
-    throw e;
-  }
-  const again = base64Encode(decoded);
-  return (pad > 0 ? again : again.replace(/=+$/, '')) === field ? decoded : null;
-}
-
-function notAHash(fn, detail) {
-  refuse(`${fn}: ${detail}`);
-}
-
-// Parses the stored hash first (a string that is not one is refused with an
-// InvalidArgumentError, not compared): { p, iterations, salt, expected }.
-function parseStored(password, stored, fn) {
-  if (typeof stored !== 'string') refuse(`${fn}: stored hash must be a string`);
-  const p = passwordBytes(password, fn, true);
-  const s = stored.replace(/[ \t]+$/, '');
-  const f = s.split('$');
-  let iterations;
-  let salt;
-  let expected;
-  if (s.startsWith('$pbkdf2-sha256$')) {
-    if (f.length !== 5 || !f[2].startsWith('i=') || !(iterations = parseIterations(f[2].slice(2)))) {
-      notAHash(fn, 'not a valid $pbkdf2-sha256$i=N$SALT$HASH string');
-    }
-    salt = base64Field(f[3], false);
-    expected = base64Field(f[4], false);
-    if (salt === null || expected === null) notAHash(fn, 'salt or hash of the $pbkdf2-sha256$ string is not unpadded Base64');
-    if (expected.length !== HASH_BYTES) notAHash(fn, 'hash of the $pbkdf2-sha256$ string is not 32 bytes');
-  } else if (s.startsWith('pbkdf2_sha256$')) {
-    // Django: the salt is used as its text; HASH is padded Base64.
-    if (f.length !== 4 || !(iterations = parseIterations(f[1])) || f[2].length === 0 || f[2].length > MAX_FIELD) {
-      notAHash(fn, 'not a valid pbkdf2_sha256$N$SALT$HASH string');
-    }
-    salt = bytes(f[2], `${fn}: salt`);
-    expected = base64Field(f[3], true);
-    if (expected === null || expected.length !== HASH_BYTES) notAHash(fn, 'hash of the pbkdf2_sha256$ string is not Base64 of 32 bytes');
-  } else {
-    notAHash(fn, 'unrecognised hash; expected $pbkdf2-sha256$i=N$SALT$HASH or pbkdf2_sha256$N$SALT$HASH');
-  }
-  return { p, iterations, salt, expected };
-}
-
-// Constant time; keldo_crypto_secure_compare never writes the error text.
-function sameKey(dk, expected) {
-  const match = lib().secureCompare(dk, expected, HASH_BYTES) === 0;
-  dk.fill(0);
-  return match;
-}
-
-// Whether password matches a PHC or Django PBKDF2-SHA256 string.
+// Whether password matches stored, in any form the library reads: PHC
+// ($pbkdf2-sha256$i=N$...), Django (pbkdf2_sha256$N$...), passlib
+// ($pbkdf2-sha256$N$...) or Werkzeug (pbkdf2:sha256:N$...). A password over
+// 4096 bytes never matches; a stored string that is no hash throws
+// MalformedHashError.
 function verifyPassword(password, stored) {
-  const { p, iterations, salt, expected } = parseStored(password, stored, 'verifyPassword');
-  return sameKey(pbkdf2Sha256(p, salt, iterations, HASH_BYTES), expected);
+  const s = storedText(stored, 'verifyPassword');
+  const p = bytes(password, 'verifyPassword: password');
+  return verifyResult(lib().passwordVerify(p, p.length, s));
 }
 
-async function verifyPasswordAsync(password, stored) {
-  const { p, iterations, salt, expected } = parseStored(password, stored, 'verifyPasswordAsync');
-  return sameKey(await pbkdf2Sha256Async(p, salt, iterations, HASH_BYTES), expected);
+function verifyPasswordAsync(password, stored) {
+  return new Promise((resolve, reject) => {
+    const s = storedText(stored, 'verifyPasswordAsync');
+    const pw = Buffer.from(bytes(password, 'verifyPasswordAsync: password'));
+    lib().passwordVerify.async(pw, pw.length, s, (err, rc) => {
+      pw.fill(0);
+      if (err) reject(err);
+      else {
+        try {
+          resolve(verifyResult(rc));
+        } catch (e) {
+          reject(e);
+        }
+      }
+    });
+  });
+}
+
+// Whether stored should be replaced by a fresh hashPassword() at the next
+// successful login: not the PHC form, or fewer iterations than asked for.
+function needsRehash(stored, options = undefined) {
+  const s = storedText(stored, 'needsRehash');
+  const iterations = options && options.iterations !== undefined ? options.iterations : DEFAULT_ITERATIONS;
+  integer(iterations, 1, MAX_ITERATIONS, 'needsRehash: iterations');
+  const rc = lib().passwordNeedsRehash(s, iterations);
+  if (rc < 0) throw refusal(rc);
+  return rc === 1;
 }
 
 module.exports = {
@@ -416,6 +429,7 @@ module.exports = {
   hashPasswordAsync,
   verifyPassword,
   verifyPasswordAsync,
+  needsRehash,
   sha256,
   hmacSha256,
   base64Encode,
@@ -424,6 +438,15 @@ module.exports = {
   base64urlDecode,
   uuid4,
   compareDigest,
-  ...errors,
+  KeldoError: errors.KeldoError,
+  InvalidArgumentError,
+  MalformedHashError,
+  TokenError: errors.TokenError,
+  MalformedTokenError,
+  BadSignatureError: errors.BadSignatureError,
+  TokenExpiredError: errors.TokenExpiredError,
+  TokenNotYetValidError: errors.TokenNotYetValidError,
+  InvalidClaimsError: errors.InvalidClaimsError,
+  LibraryError,
+  LibraryNotFoundError: errors.LibraryNotFoundError,
 };
-delete module.exports.verifyError;

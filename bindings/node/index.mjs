@@ -3,9 +3,9 @@ import keldo from './index.js';
 
 export const {
   loadLibrary, jwtMint, jwtVerify, pbkdf2Sha256, pbkdf2Sha256Async, hashPassword, hashPasswordAsync,
-  verifyPassword, verifyPasswordAsync, sha256, hmacSha256,
+  verifyPassword, verifyPasswordAsync, needsRehash, sha256, hmacSha256,
   base64Encode, base64Decode, base64urlEncode, base64urlDecode, uuid4, compareDigest,
-  KeldoError, InvalidArgumentError, TokenError, MalformedTokenError, BadSignatureError,
-  TokenExpiredError, TokenNotYetValidError, InvalidClaimsError, LibraryError,
+  KeldoError, InvalidArgumentError, MalformedHashError, TokenError, MalformedTokenError, BadSignatureError,
+  TokenExpiredError, TokenNotYetValidError, InvalidClaimsError, LibraryError, LibraryNotFoundError,
 } = keldo;
 export default keldo;

@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""keldo_crypto against PyJWT and hashlib, in one process on the same inputs.
+"""keldo_crypto against PyJWT, hashlib and Django, in one process on the same inputs.
 
     KELDO_CRYPTO_LIBRARY=build/src/libkeldo_crypto.so python3 bindings/python/bench.py
 
@@ -52,21 +52,52 @@ def fmt(seconds: float) -> str:
     return f"{seconds / 1e-9:.3g} ns"
 
 
+def django_bench(names: dict, row, quick: bool) -> None:
+    """check_password with keldo_crypto.django's hasher alone, against
+    Django's own alone, on one stored hash at Django's default count."""
+    from django.conf import settings
+    settings.configure(PASSWORD_HASHERS=["keldo_crypto.django.PBKDF2PasswordHasher"])
+    import django
+    django.setup()
+    from django.contrib.auth.hashers import PBKDF2PasswordHasher, check_password, make_password
+    from django.test.utils import override_settings
+    stock = PBKDF2PasswordHasher()
+    n = stock.iterations if not quick else 1000
+    encoded = stock.encode("correct horse battery staple", stock.salt(), n)
+    ours_only = override_settings(PASSWORD_HASHERS=["keldo_crypto.django.PBKDF2PasswordHasher"])
+    stock_only = override_settings(
+        PASSWORD_HASHERS=["django.contrib.auth.hashers.PBKDF2PasswordHasher"])
+    with ours_only:
+        assert check_password("correct horse battery staple", encoded)
+        assert make_password("x", "salt", "pbkdf2_sha256") == stock.encode("x", "salt")
+    with stock_only:
+        assert check_password("correct horse battery staple", encoded)
+    names.update(check_password=check_password, encoded=encoded, ours_only=ours_only,
+                 stock_only=stock_only, django_pw="correct horse battery staple")
+    what = "a quick run's count" if quick else f"Django {django.get_version()}'s default"
+    row(f"Django check_password, {n} iterations ({what})",
+        "with ours_only: check_password(django_pw, encoded)",
+        "with stock_only: check_password(django_pw, encoded)", 1, None if quick else 2.5)
+
+
 def main() -> int:
     ap = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     ap.add_argument("--quick", action="store_true", help="few rounds (a smoke run)")
+    ap.add_argument("--no-django", action="store_true", help="leave out the Django rows")
     args = ap.parse_args()
+    django_rows = not args.no_django
     rounds = 3 if args.quick else 40
     n_tok = 2000
     n_tiny = 20000
     n_pbkdf2 = 1
 
-    now = keldo_crypto.jwt_verify(SECRET, keldo_crypto.jwt_mint(SECRET, SUB, EMAIL)).exp - 3600
+    now = keldo_crypto.jwt_verify(keldo_crypto.jwt_mint(SECRET, SUB, EMAIL), SECRET).exp - 3600
     claims = {"sub": SUB, "email": EMAIL, "iss": "keldo", "exp": now + 3600, "nbf": now}
     token = jwt.encode(claims, SECRET, algorithm="HS256")
 
     # Same work checked before any timing.
-    assert tuple(keldo_crypto.jwt_verify(SECRET, token)) == (SUB, EMAIL, now + 3600)
+    assert dict(keldo_crypto.jwt_verify(token, SECRET)) == {"sub": SUB, "email": EMAIL,
+                                                            "exp": now + 3600}
     assert jwt.decode(token, SECRET, algorithms=["HS256"]) == claims
     ours_token = keldo_crypto.jwt_mint(SECRET, SUB, EMAIL)
     assert jwt.decode(ours_token, SECRET, algorithms=["HS256"])["sub"] == SUB
@@ -83,10 +114,10 @@ def main() -> int:
         t_o, t_p = pair(ours, peer, names, number, rounds)
         rows.append((name, ours, t_o, peer, t_p, need))
 
-    row("jwt_verify", "keldo_crypto.jwt_verify(key, token)",
-        'jwt.decode(token, key, algorithms=["HS256"])', n_tok, 10)
+    row("jwt_verify", "keldo_crypto.jwt_verify(token, key)",
+        'jwt.decode(token, key, algorithms=["HS256"])', n_tok, 12)
     # PyJWT doing every check jwt_verify does (issuer, required claims).
-    row("jwt_verify, PyJWT checking as much", "keldo_crypto.jwt_verify(key, token)",
+    row("jwt_verify, PyJWT checking as much", "keldo_crypto.jwt_verify(token, key)",
         'jwt.decode(token, key, algorithms=["HS256"], issuer="keldo", '
         'options={"require": ["exp", "iss", "sub", "email"]})', n_tok)
     row("jwt_mint", "keldo_crypto.jwt_mint(key, sub, email, 3600)",
@@ -104,6 +135,8 @@ def main() -> int:
     # Per-call overhead: a call that does almost nothing.
     row("per-call overhead", 'keldo_crypto.compare_digest(b"a", b"a")',
         'hmac.compare_digest(b"a", b"a")', n_tiny)
+    if django_rows:
+        django_bench(names, row, args.quick)
 
     print(f"Python {platform.python_version()}, PyJWT {jwt.__version__}, "
           f"{hashlib.__name__} on OpenSSL {__import__('ssl').OPENSSL_VERSION.split()[1]}, "

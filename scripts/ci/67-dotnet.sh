@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
 # The .NET binding (bindings/dotnet): KeldoCrypto.cs and its test program
 # built with Mono's C# compiler (warnings as errors) and run under mono
-# against the library of this CI run, twice: once bound through
-# KELDO_CRYPTO_LIBRARY (dlopen/dlsym), once through DllImport("keldo_crypto")
-# and the system loader's search (LD_LIBRARY_PATH). Then a short benchmark
-# run. Builds into a temporary folder, removed on every exit.
+# against the library of this CI run, three times: bound through
+# KELDO_CRYPTO_LIBRARY (dlopen/dlsym); through DllImport("keldo_crypto") and
+# the system loader's search (LD_LIBRARY_PATH); and with only
+# libkeldo_crypto.so.1 in the search path, as the runtime package installs
+# it (no libkeldo_crypto.so link), once with KeldoCrypto.dll.config's dllmap
+# beside the program and once without. Then a short benchmark run. Builds
+# into a temporary folder, removed on every exit.
 #   KELDO_BUILD_DIR  build directory holding src/libkeldo_crypto.so (default build-test)
 set -euo pipefail
 top=$(cd "$(dirname "$0")/../.." && pwd)
@@ -28,5 +31,15 @@ KELDO_CRYPTO_LIBRARY=$lib mono "$work/KeldoCryptoTests.exe"
 echo "bound through DllImport and the system loader:"
 env -u KELDO_CRYPTO_LIBRARY LD_LIBRARY_PATH="$build/src${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}" \
   mono "$work/KeldoCryptoTests.exe"
+echo "bound with only libkeldo_crypto.so.1 (the runtime package's file):"
+mkdir "$work/runtime"
+cp -L "$build/src/libkeldo_crypto.so.1" "$work/runtime/"
+env -u KELDO_CRYPTO_LIBRARY LD_LIBRARY_PATH="$work/runtime${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}" \
+  mono "$work/KeldoCryptoTests.exe"
+echo "the same through KeldoCrypto.dll.config's dllmap:"
+cp "$src/KeldoCrypto.dll.config" "$work/KeldoCryptoTests.exe.config"
+env -u KELDO_CRYPTO_LIBRARY LD_LIBRARY_PATH="$work/runtime${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}" \
+  mono "$work/KeldoCryptoTests.exe"
+rm "$work/KeldoCryptoTests.exe.config"
 KELDO_CRYPTO_LIBRARY=$lib mono "$work/KeldoCryptoBench.exe" quick
 echo "67-dotnet: .NET binding tests passed against $lib"

@@ -1,9 +1,10 @@
 'use strict';
-// One class per kind of refusal, each with a stable `code`. A refusal by the
-// library keeps the library's message as the error's message.
+// One class per kind of refusal, each with a stable `code`; all of them
+// KeldoError. A refusal by the library carries the library's fixed text for
+// its status as the message.
 
 class KeldoError extends Error {
-  constructor(message, code) {
+  constructor(message, code = 'ERR_KELDO_FAILED') {
     super(message);
     this.name = new.target.name;
     this.code = code;
@@ -11,7 +12,13 @@ class KeldoError extends Error {
 }
 
 class InvalidArgumentError extends KeldoError {
-  constructor(message) { super(message, 'ERR_KELDO_INVALID_ARGUMENT'); }
+  constructor(message, code = 'ERR_KELDO_INVALID_ARGUMENT') { super(message, code); }
+}
+
+// A stored password hash that is no usable hash: a broken user table, not a
+// wrong password.
+class MalformedHashError extends InvalidArgumentError {
+  constructor(message) { super(message, 'ERR_KELDO_MALFORMED_HASH'); }
 }
 
 // Every reason a token is refused.
@@ -39,36 +46,43 @@ class LibraryError extends KeldoError {
   constructor(message) { super(message, 'ERR_KELDO_FAILED'); }
 }
 
-// keldo_jwt_verify's messages, by the text after "jwt_verify: ".
-const VERIFY_REFUSALS = [
-  ['malformed token', MalformedTokenError],
-  ['payload segment too long', MalformedTokenError],
-  ['base64url decode payload failed', MalformedTokenError],
-  ['invalid payload JSON', MalformedTokenError],
-  ['payload root is not an object', MalformedTokenError],
-  ['invalid signature format or length', BadSignatureError],
-  ['signature verification failed', BadSignatureError],
-  ['token has expired', TokenExpiredError],
-  ['token is not valid yet', TokenNotYetValidError],
-  ["invalid or missing 'iss' claim", InvalidClaimsError],
-  ["missing 'exp' claim", InvalidClaimsError],
-  ["missing 'sub' claim", InvalidClaimsError],
-  ["invalid 'sub' claim", InvalidClaimsError],
-  ["missing 'email' claim", InvalidClaimsError],
-  ["invalid 'email' claim", InvalidClaimsError],
-  ['null secret or token', InvalidArgumentError],
-];
+// The shared library could not be found or loaded.
+class LibraryNotFoundError extends KeldoError {
+  constructor(message) { super(message, 'ERR_KELDO_LIBRARY_NOT_FOUND'); }
+}
 
-function verifyError(message) {
-  const reason = message.startsWith('jwt_verify: ') ? message.slice(12) : '';
-  for (const [prefix, Class] of VERIFY_REFUSALS) {
-    if (reason.startsWith(prefix)) return new Class(message);
-  }
-  // Never success: an unknown text still refuses the token.
-  return new LibraryError(message);
+// The library's status kinds: -status / 100, as its header numbers them.
+const KIND_INVALID_ARGUMENT = 1;
+const KIND_MALFORMED = 3;
+const KIND_MISMATCH = 8;
+const BY_KIND = {
+  1: InvalidArgumentError,
+  3: MalformedTokenError,
+  4: BadSignatureError,
+  5: TokenExpiredError,
+  6: TokenNotYetValidError,
+  7: InvalidClaimsError,
+  9: MalformedHashError,
+};
+// "invalid signature format or length" is malformed to the library, but only
+// the signature is wrong: a bad signature, as in the other bindings.
+const SIGNATURE_FORMAT = -304;
+
+function statusKind(status) {
+  return status < 0 ? Math.trunc(-status / 100) : 0;
+}
+
+// The error for a negative status and its text. An unknown kind (buffer too
+// small, internal failure, a newer library's kind) is still a refusal.
+function statusError(status, message) {
+  if (status === SIGNATURE_FORMAT) return new BadSignatureError(message);
+  const Class = BY_KIND[statusKind(status)] || LibraryError;
+  return new Class(message);
 }
 
 module.exports = {
-  KeldoError, InvalidArgumentError, TokenError, MalformedTokenError, BadSignatureError,
-  TokenExpiredError, TokenNotYetValidError, InvalidClaimsError, LibraryError, verifyError,
+  KeldoError, InvalidArgumentError, MalformedHashError, TokenError, MalformedTokenError,
+  BadSignatureError, TokenExpiredError, TokenNotYetValidError, InvalidClaimsError, LibraryError,
+  LibraryNotFoundError,
+  statusError, statusKind, KIND_INVALID_ARGUMENT, KIND_MALFORMED, KIND_MISMATCH,
 };

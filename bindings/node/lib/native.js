@@ -1,11 +1,12 @@
 'use strict';
-// The thirteen C functions, one for one, through koffi. Nothing here checks
+// The C functions, one for one, through koffi. Nothing here checks
 // arguments or holds policy: that is index.js's job. Byte arguments are
 // Buffers whose address koffi hands to C for the length of the call; text
-// arguments are Buffers that already end in a NUL.
+// arguments are Buffers that already end in a NUL, or JS strings.
 const fs = require('node:fs');
 const path = require('node:path');
 const koffi = require('koffi');
+const { LibraryNotFoundError } = require('./errors');
 
 const LIBRARY_ENV = 'KELDO_CRYPTO_LIBRARY';
 
@@ -22,7 +23,7 @@ function platformNames() {
 // The candidates in order: the host's explicit path, KELDO_CRYPTO_LIBRARY,
 // this package's own folder, then the system loader's search by name.
 function candidates(explicit) {
-  if (explicit) return [{ path: explicit, from: 'the path given' }];
+  if (explicit) return [{ path: explicit, from: 'the path given to loadLibrary()' }];
   const env = process.env[LIBRARY_ENV];
   if (env) return [{ path: env, from: LIBRARY_ENV }];
   const own = path.resolve(__dirname, '..');
@@ -44,27 +45,37 @@ function open(explicit) {
       tried.push(`${c.path} (${c.from}): ${e.message}`);
     }
   }
-  const err = new Error(`keldo-crypto: cannot load the shared library; tried\n  ${tried.join('\n  ')}`);
-  err.code = 'ERR_KELDO_LIBRARY_NOT_FOUND';
-  throw err;
+  throw new LibraryNotFoundError(
+    'keldo-crypto: cannot load the shared library. Install it (cmake --install, or the ' +
+    'runtime package), set KELDO_CRYPTO_LIBRARY to its file, or call ' +
+    `loadLibrary(path) before first use. Tried:\n  ${tried.join('\n  ')}`);
 }
 
-function bind(lib) {
+function bind(lib, file) {
+  const fn = (decl) => {
+    try {
+      return lib.func(decl);
+    } catch (e) {
+      throw new LibraryNotFoundError(`keldo-crypto: ${file} is not keldo-crypto 1.1 or later (${e.message})`);
+    }
+  };
   return {
-    lastError: lib.func('const char *keldo_crypto_last_error(void)'),
-    secureCompare: lib.func('int32_t keldo_crypto_secure_compare(const void *a, const void *b, uint64_t len)'),
-    verifyPasswordHash: lib.func('int32_t keldo_verify_password_hash(const uint8_t *a, const uint8_t *b)'),
-    sha256: lib.func('int32_t keldo_crypto_sha256(const void *data, uint64_t len, uint8_t *out)'),
-    hmacSha256: lib.func('int32_t keldo_crypto_hmac_sha256(const void *key, uint64_t key_len, const void *data, uint64_t data_len, uint8_t *out)'),
-    pbkdf2Sha256: lib.func('int32_t keldo_crypto_pbkdf2_sha256(const void *pw, uint64_t pw_len, const void *salt, uint64_t salt_len, uint32_t iterations, uint8_t *out, uint64_t out_len)'),
-    base64Encode: lib.func('int32_t keldo_crypto_base64_encode(const void *data, uint64_t len, uint8_t *out, uint64_t out_size)'),
-    base64Decode: lib.func('int32_t keldo_crypto_base64_decode(const uint8_t *text, uint8_t *out, uint64_t out_size, uint64_t *out_len)'),
-    base64urlEncode: lib.func('int32_t keldo_crypto_base64url_encode(const void *data, uint64_t len, uint8_t *out, uint64_t out_size)'),
-    base64urlDecode: lib.func('int32_t keldo_crypto_base64url_decode(const uint8_t *text, uint8_t *out, uint64_t out_size, uint64_t *out_len)'),
-    uuidGenerate: lib.func('int32_t keldo_crypto_uuid_generate(uint8_t *out)'),
-    // The token comes back as a JS string: koffi copies it before returning.
-    jwtMint: lib.func('const char *keldo_jwt_mint(const uint8_t *secret, const char *sub, const char *email, uint32_t ttl)'),
-    jwtVerify: lib.func('int32_t keldo_jwt_verify(const uint8_t *secret, const char *token, uint8_t *sub_out, uint8_t *email_out, int64_t *exp_out)'),
+    secureCompare: fn('int32_t keldo_crypto_secure_compare(const void *a, const void *b, uint64_t len)'),
+    sha256: fn('int32_t keldo_crypto_sha256(const void *data, uint64_t len, uint8_t *out)'),
+    hmacSha256: fn('int32_t keldo_crypto_hmac_sha256(const void *key, uint64_t key_len, const void *data, uint64_t data_len, uint8_t *out)'),
+    pbkdf2Sha256: fn('int32_t keldo_crypto_pbkdf2_sha256(const void *pw, uint64_t pw_len, const void *salt, uint64_t salt_len, uint32_t iterations, uint8_t *out, uint64_t out_len)'),
+    base64Encode: fn('int32_t keldo_crypto_base64_encode(const void *data, uint64_t len, uint8_t *out, uint64_t out_size)'),
+    base64Decode: fn('int32_t keldo_crypto_base64_decode(const uint8_t *text, uint8_t *out, uint64_t out_size, uint64_t *out_len)'),
+    base64urlEncode: fn('int32_t keldo_crypto_base64url_encode(const void *data, uint64_t len, uint8_t *out, uint64_t out_size)'),
+    base64urlDecode: fn('int32_t keldo_crypto_base64url_decode(const uint8_t *text, uint8_t *out, uint64_t out_size, uint64_t *out_len)'),
+    uuidGenerate: fn('int32_t keldo_crypto_uuid_generate(uint8_t *out)'),
+    // Interface 1.1: status codes and the caller's buffers only.
+    statusText: fn('const char *keldo_crypto_status_text(int32_t status)'),
+    jwtMint: fn('int32_t keldo_jwt_mint_r(const uint8_t *secret, uint64_t secret_len, const char *sub, const char *email, uint32_t ttl, uint8_t *out, uint64_t out_size, uint64_t *token_size)'),
+    jwtVerify: fn('int32_t keldo_jwt_verify_r(const uint8_t *secret, uint64_t secret_len, const char *token, uint8_t *sub_out, uint8_t *email_out, int64_t *exp_out)'),
+    passwordHash: fn('int32_t keldo_password_hash(const uint8_t *pw, uint64_t pw_len, uint32_t iterations, uint8_t *out, uint64_t out_size)'),
+    passwordVerify: fn('int32_t keldo_password_verify(const uint8_t *pw, uint64_t pw_len, const char *stored)'),
+    passwordNeedsRehash: fn('int32_t keldo_password_needs_rehash(const char *stored, uint32_t min_iterations)'),
   };
 }
 

@@ -1,7 +1,8 @@
 'use strict';
 // Password hashes: our strings verified by recomputing with pbkdf2Sync,
-// strings built with pbkdf2Sync (PHC and Django layouts) verified by us, and
-// the stored strings that must be refused rather than compared.
+// strings built with pbkdf2Sync (PHC, Django, passlib and Werkzeug layouts)
+// verified by us, and the stored strings that must be refused rather than
+// compared.
 const test = require('node:test');
 const assert = require('node:assert/strict');
 const crypto = require('node:crypto');
@@ -9,6 +10,8 @@ const k = require('..');
 
 const b64 = (buf) => buf.toString('base64').replace(/=+$/, '');
 const phc = (pw, salt, it, len = 32) => `$pbkdf2-sha256$i=${it}$${b64(salt)}$${b64(crypto.pbkdf2Sync(pw, salt, it, len, 'sha256'))}`;
+const passlib = (pw, salt, it) => `$pbkdf2-sha256$${it}$${b64(salt).replace(/\+/g, '.')}$${b64(crypto.pbkdf2Sync(pw, salt, it, 32, 'sha256')).replace(/\+/g, '.')}`;
+const werkzeug = (pw, salt, it) => `pbkdf2:sha256:${it}$${salt}$${crypto.pbkdf2Sync(pw, salt, it, 32, 'sha256').toString('hex')}`;
 const django = (pw, salt, it) => `pbkdf2_sha256$${it}$${salt}$${crypto.pbkdf2Sync(pw, salt, it, 32, 'sha256').toString('base64')}`;
 
 test('hashPassword writes the PHC string that pbkdf2Sync reproduces', () => {
@@ -22,7 +25,7 @@ test('hashPassword writes the PHC string that pbkdf2Sync reproduces', () => {
   assert.match(k.hashPassword('x'), /^\$pbkdf2-sha256\$i=600000\$/, 'default count');
 });
 
-test('verifyPassword accepts PHC and Django strings made by node:crypto', () => {
+test('verifyPassword accepts PHC, Django, passlib and Werkzeug strings made by node:crypto', () => {
   const salt = crypto.randomBytes(16);
   const cases = [
     [phc('hunter2', salt, 1000), 'hunter2'],
@@ -30,7 +33,9 @@ test('verifyPassword accepts PHC and Django strings made by node:crypto', () => 
     [phc('', salt, 5), ''],
     [django('hunter2', 'seasalt', 1200), 'hunter2'],
     [django('pässwörd', 'Xz9', 10), 'pässwörd'],
-    [`${phc('tab', salt, 3)} \t`, 'tab'],   // trailing blanks from a stored line
+    [passlib('hunter2', Buffer.from([0xfb, 0xff, 0xfe, 0x00, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12]), 7), 'hunter2'],
+    [werkzeug('hunter2', 'Qx9salt', 6), 'hunter2'],
+    [werkzeug('', 's', 1), ''],
   ];
   for (const [stored, pw] of cases) {
     assert.equal(k.verifyPassword(pw, stored), true, stored);
@@ -48,7 +53,6 @@ test('stored strings that are not hashes are refused, not compared', () => {
     '$pbkdf2-sha512$i=10$' + s + '$' + h,
     `$pbkdf2-sha256$i=10$${s}`,
     `$pbkdf2-sha256$i=10$${s}$${h}$x`,
-    `$pbkdf2-sha256$10$${s}$${h}`,
     `$pbkdf2-sha256$i=0$${s}$${h}`,
     `$pbkdf2-sha256$i=100000001$${s}$${h}`,
     `$pbkdf2-sha256$i=0000000010$${s}$${h}`,   // ten digits
@@ -66,19 +70,41 @@ test('stored strings that are not hashes are refused, not compared', () => {
     'pbkdf2_sha256$10$$' + crypto.pbkdf2Sync('pw', '', 10, 32, 'sha256').toString('base64'),
     'pbkdf2_sha256$10$salt$' + crypto.pbkdf2Sync('pw', 'salt', 10, 31, 'sha256').toString('base64'),
     `pbkdf2_sha256$10$${'s'.repeat(1025)}$` + crypto.pbkdf2Sync('pw', 's'.repeat(1025), 10, 32, 'sha256').toString('base64'),
+    `pbkdf2:sha256$salt$${crypto.pbkdf2Sync('pw', 'salt', 10, 32, 'sha256').toString('hex')}`,  // no count: ambiguous
+    `pbkdf2:sha256:10$salt$${'0'.repeat(63)}`,
+    `${good}\0`,
   ];
   for (const stored of refused) {
-    assert.throws(() => k.verifyPassword('pw', stored),
-      (e) => e instanceof k.InvalidArgumentError && /^verifyPassword: /.test(e.message), stored);
+    for (const call of [() => k.verifyPassword('pw', stored), () => k.needsRehash(stored)]) {
+      assert.throws(call, (e) => e instanceof k.MalformedHashError && e instanceof k.InvalidArgumentError &&
+        e instanceof k.KeldoError && e.code === 'ERR_KELDO_MALFORMED_HASH', stored);
+    }
   }
   assert.equal(k.verifyPassword('pw', good), true, 'the unaltered string');
   assert.throws(() => k.verifyPassword('pw', 42), k.InvalidArgumentError);
 });
 
+test('needsRehash: below the count asked for, or not the PHC form', () => {
+  const salt = Buffer.alloc(16, 3);
+  const cases = [
+    [phc('pw', salt, 600000), undefined, false],
+    [phc('pw', salt, 599999), undefined, true],
+    [phc('pw', salt, 1000), { iterations: 1000 }, false],
+    [phc('pw', salt, 1000), { iterations: 1001 }, true],
+    [django('pw', 'salt', 900000), undefined, true],
+    [passlib('pw', salt, 900000), undefined, true],
+    [werkzeug('pw', 'salt', 900000), undefined, true],
+  ];
+  for (const [stored, options, want] of cases) assert.equal(k.needsRehash(stored, options), want, stored);
+  assert.throws(() => k.needsRehash(phc('pw', salt, 1), { iterations: 0 }), k.InvalidArgumentError);
+});
+
 test('password and count bounds match the command-line tool', () => {
   assert.throws(() => k.hashPassword(''), /the password is empty/);
   assert.throws(() => k.hashPassword('p'.repeat(4097), { iterations: 1 }), /longer than 4096 bytes/);
-  assert.throws(() => k.verifyPassword('p'.repeat(4097), phc('p', Buffer.alloc(16), 1)), /longer than 4096 bytes/);
+  // At login an over-long password is a wrong password, not an error.
+  assert.equal(k.verifyPassword('p'.repeat(4097), phc('p'.repeat(4097), Buffer.alloc(16), 1)), false);
+  assert.equal(k.verifyPassword('p'.repeat(5000), phc('p', Buffer.alloc(16), 1)), false);
   assert.ok(k.verifyPassword('p'.repeat(4096), phc('p'.repeat(4096), Buffer.alloc(16), 1)));
   for (const iterations of [0, 100000001, 1.5, '10']) {
     assert.throws(() => k.hashPassword('pw', { iterations }), k.InvalidArgumentError, String(iterations));
@@ -109,6 +135,6 @@ test('the async forms give the same keys and leave the event loop running', asyn
   assert.equal(await k.verifyPasswordAsync('correct horsf', stored), false);
   assert.equal(k.verifyPassword('correct horse', stored), true);
   await assert.rejects(k.hashPasswordAsync(''), k.InvalidArgumentError);
-  await assert.rejects(k.verifyPasswordAsync('pw', 'plain'), k.InvalidArgumentError);
+  await assert.rejects(k.verifyPasswordAsync('pw', 'plain'), k.MalformedHashError);
   await assert.rejects(k.pbkdf2Sha256Async('p', 's', 0), k.InvalidArgumentError);
 });

@@ -29,15 +29,10 @@ def text_or_bytes(value: str | Buffer, what: str) -> bytes:
     return as_bytes(value, what)
 
 
-# Tests for a NUL are written "0 in data": with b"\0" bytes.__contains__
-# first tries the needle as an integer and pays for a TypeError.
-
 def secret_bytes(fn: str, secret: str | Buffer, allow_short: bool) -> bytes:
+    """Any bytes (NUL included: the library takes the secret with its
+    length); empty is refused, and under 32 bytes only when asked for."""
     key = text_or_bytes(secret, f"{fn}: secret")
-    # The library takes the secret as C text: it would sign with only the
-    # bytes before a NUL.
-    if 0 in key:
-        raise InvalidArgument(f"{fn}: secret holds a NUL byte")
     if not key:
         raise InvalidArgument(f"{fn}: secret is empty")
     if len(key) < MIN_SECRET_BYTES and not allow_short:
@@ -45,6 +40,9 @@ def secret_bytes(fn: str, secret: str | Buffer, allow_short: bool) -> bytes:
                               "(pass allow_short_secret=True to use it anyway)")
     return key
 
+
+# Tests for a NUL are written "0 in data": with b"\0" bytes.__contains__
+# first tries the needle as an integer and pays for a TypeError.
 
 def claim_bytes(fn: str, value: str, name: str, limit: int) -> bytes:
     if type(value) is not str and not isinstance(value, str):

@@ -1,4 +1,4 @@
-"""The exceptions, and which library message belongs to which of them."""
+"""The exceptions, and which status kind belongs to which of them."""
 
 from __future__ import annotations
 
@@ -15,12 +15,17 @@ class InvalidArgument(KeldoError, ValueError):
     """An argument was refused, by this package or by the library."""
 
 
+class MalformedHash(InvalidArgument):
+    """A stored password hash that is not a usable hash in any known form:
+    a broken user table, not a wrong password."""
+
+
 class TokenError(KeldoError):
     """A token was refused."""
 
 
 class MalformedToken(TokenError):
-    """The token is not three segments of base64url with a JSON object."""
+    """No token, or not three segments of base64url with a JSON object."""
 
 
 class BadSignature(TokenError):
@@ -39,47 +44,38 @@ class InvalidClaims(TokenError):
     """The issuer is wrong, or sub, email or exp is missing or unusable."""
 
 
-# Every refusal keldo_jwt_verify reports, in its check order.
-_VERIFY_ERRORS: dict[str, type[KeldoError]] = {
-    "jwt_verify: null secret or token": InvalidArgument,
-    "jwt_verify: malformed token (missing first dot)": MalformedToken,
-    "jwt_verify: malformed token (missing second dot)": MalformedToken,
-    "jwt_verify: malformed token (extra segments)": MalformedToken,
+# The library's status kinds (-status // 100), as the header numbers them.
+KIND_INVALID_ARGUMENT = 1
+KIND_BUFFER_TOO_SMALL = 2
+KIND_MALFORMED = 3
+KIND_BAD_SIGNATURE = 4
+KIND_EXPIRED = 5
+KIND_NOT_YET_VALID = 6
+KIND_INVALID_CLAIMS = 7
+KIND_MISMATCH = 8
+KIND_MALFORMED_HASH = 9
+KIND_INTERNAL = 10
+
+_BY_KIND: dict[int, type[KeldoError]] = {
+    KIND_INVALID_ARGUMENT: InvalidArgument,
+    KIND_MALFORMED: MalformedToken,
     # A signature that cannot be one is a bad signature, as in the other
-    # bindings.
-    "jwt_verify: invalid signature format or length": BadSignature,
-    "jwt_verify: signature verification failed": BadSignature,
-    "jwt_verify: payload segment too long": MalformedToken,
-    "jwt_verify: base64url decode payload failed": MalformedToken,
-    "jwt_verify: invalid payload JSON": MalformedToken,
-    "jwt_verify: payload root is not an object": MalformedToken,
-    "jwt_verify: invalid or missing 'iss' claim": InvalidClaims,
-    "jwt_verify: missing 'exp' claim": InvalidClaims,
-    "jwt_verify: token has expired": TokenExpired,
-    "jwt_verify: token is not valid yet (nbf in future)": TokenNotYetValid,
-    "jwt_verify: missing 'sub' claim": InvalidClaims,
-    "jwt_verify: invalid 'sub' claim": InvalidClaims,
-    "jwt_verify: missing 'email' claim": InvalidClaims,
-    "jwt_verify: invalid 'email' claim": InvalidClaims,
+    # bindings ("invalid signature format or length" is kind 3 in the
+    # library, but only the signature segment is wrong).
+    KIND_BAD_SIGNATURE: BadSignature,
+    KIND_EXPIRED: TokenExpired,
+    KIND_NOT_YET_VALID: TokenNotYetValid,
+    KIND_INVALID_CLAIMS: InvalidClaims,
+    KIND_MALFORMED_HASH: MalformedHash,
 }
 
-
-def verify_error(message: str) -> KeldoError:
-    # A message this table does not know (the library's HMAC failure, or a
-    # newer library's text) is still a refusal: never success.
-    return _VERIFY_ERRORS.get(message, TokenError)(message)
+SIGNATURE_FORMAT = -304  # KELDO_E_SIGNATURE_FORMAT
 
 
-_MINT_ERRORS: dict[str, type[KeldoError]] = {
-    "jwt_mint: null parameter passed": InvalidArgument,
-    "jwt_mint: failed to serialize payload JSON": InvalidArgument,
-    "jwt_mint: failed to build payload JSON": KeldoError,
-    "jwt_mint: failed to base64url encode payload": InvalidArgument,
-}
-
-
-def mint_error(message: str) -> KeldoError:
-    # The arguments are checked before the library sees them, so these
-    # refusals are not expected; out of memory and unknown texts stay
-    # KeldoError.
-    return _MINT_ERRORS.get(message, KeldoError)(message)
+def status_error(status: int, message: str) -> KeldoError:
+    """The exception for a negative status of the library. A kind this table
+    does not know (buffer too small, internal failure, or a newer library's
+    kind) is still a refusal: never success."""
+    if status == SIGNATURE_FORMAT:
+        return BadSignature(message)
+    return _BY_KIND.get(-status // 100, KeldoError)(message)

@@ -1,14 +1,13 @@
 """Loading the library, and its functions one for one: allocate the output,
 call, check. The two token calls are in _tokens.py.
 
-Two buffers of the library are process-wide: the last-error text and the
-token keldo_jwt_mint returns. Every call that can fail therefore runs under
-`lock` together with its read of the error text, and so does each mint with
-the copy of its token. The other calls get arguments that cannot be refused
-(the checks are here, next to the calls) and run without the lock; ctypes.CDLL
-releases the GIL for the length of each foreign call, so they also run in
-parallel with Python code in other threads (the token calls, short and locked
-anyway, keep it unless the token is long).
+No lock anywhere: the functions used here either cannot fail with the
+arguments checked beside each call (so the last-error text is never read),
+or are the library's reentrant functions, which report a status code and
+write nothing shared. ctypes.CDLL releases the GIL for the length of each
+foreign call, so long calls (PBKDF2, password hashes) run in parallel with
+Python code in other threads; the short token calls keep it (PyDLL), which
+costs less than handing it over and back.
 """
 
 from __future__ import annotations
@@ -16,11 +15,11 @@ from __future__ import annotations
 import ctypes
 import os
 import sys
-import threading
 from typing import Callable, Optional
 from ctypes import POINTER, c_char_p, c_int32, c_uint32, c_uint64, c_void_p
 
-from ._errors import InvalidArgument, KeldoError, LibraryNotFound
+from ._errors import (KIND_MISMATCH, InvalidArgument, KeldoError, LibraryNotFound,
+                      MalformedHash, status_error)
 
 ENV_VAR = "KELDO_CRYPTO_LIBRARY"
 
@@ -48,10 +47,17 @@ _PROTOTYPES = (
     ("keldo_crypto_base64url_encode", c_int32, (c_char_p, c_uint64, c_void_p, c_uint64)),
     ("keldo_crypto_base64url_decode", c_int32, (c_char_p, c_void_p, c_uint64, POINTER(c_uint64))),
     ("keldo_crypto_uuid_generate", c_int32, (c_void_p,)),
-    # No argument conversion for the two token calls, the hot paths: they
-    # are given only bytes and ctypes objects, which pass as themselves.
-    ("keldo_jwt_mint", c_char_p, None),
-    ("keldo_jwt_verify", c_int32, None),
+    # Interface 1.1: status codes, no shared state.
+    ("keldo_crypto_status_text", c_char_p, (c_int32,)),
+    ("keldo_jwt_mint_r", c_int32,
+     (c_char_p, c_uint64, c_char_p, c_char_p, c_uint32, c_void_p, c_uint64, c_void_p)),
+    ("keldo_jwt_verify_r", c_int32, (c_char_p, c_uint64, c_char_p, c_void_p, c_void_p, c_void_p)),
+    ("keldo_password_hash", c_int32, (c_char_p, c_uint64, c_uint32, c_void_p, c_uint64)),
+    ("keldo_password_encode", c_int32,
+     (c_int32, c_char_p, c_uint64, c_char_p, c_uint64, c_uint32, c_void_p, c_uint64)),
+    ("keldo_password_verify", c_int32, (c_char_p, c_uint64, c_char_p)),
+    ("keldo_password_needs_rehash", c_int32, (c_char_p, c_uint32)),
+    ("keldo_password_inspect", c_int32, (c_char_p, c_void_p, c_void_p)),
 )
 
 
@@ -70,10 +76,16 @@ class _Library:
     crypto_base64url_encode: Callable[..., int]
     crypto_base64url_decode: Callable[..., int]
     crypto_uuid_generate: Callable[..., int]
-    jwt_mint: Callable[..., Optional[bytes]]
-    jwt_verify: Callable[..., int]
-    jwt_mint_with_gil: Callable[..., Optional[bytes]]
-    jwt_verify_with_gil: Callable[..., int]
+    crypto_status_text: Callable[[int], Optional[bytes]]
+    jwt_mint_r: Callable[..., int]
+    jwt_verify_r: Callable[..., int]
+    password_hash: Callable[..., int]
+    password_encode: Callable[..., int]
+    password_verify: Callable[..., int]
+    password_needs_rehash: Callable[..., int]
+    password_inspect: Callable[..., int]
+    jwt_mint_r_with_gil: Callable[..., int]
+    jwt_verify_r_with_gil: Callable[..., int]
 
     def __init__(self, handle: ctypes.CDLL, path: str) -> None:
         self.path = path
@@ -81,42 +93,26 @@ class _Library:
             try:
                 fn = getattr(handle, name)
             except AttributeError:
-                raise LibraryNotFound(f"{path}: not keldo-crypto, {name} is missing") from None
+                raise LibraryNotFound(
+                    f"{path}: not keldo-crypto 1.1 or later, {name} is missing") from None
             fn.restype = restype
             if argtypes is not None:
                 fn.argtypes = argtypes
             setattr(self, name[len("keldo_"):], fn)
         # The two token calls once more, through PyDLL, which keeps the GIL:
-        # they run under the lock anyway, and for a token of ordinary size
-        # take about half a microsecond, less than handing the GIL over and
-        # taking it back costs (_tokens.py).
+        # for a token of ordinary size they take about half a microsecond,
+        # less than handing the GIL over and taking it back costs. No
+        # argument conversion either (a quarter of the call's cost): they
+        # are given only bytes, ctypes objects and None, which pass as
+        # themselves, with every length and count a c_uint64 or c_uint32.
         with_gil = ctypes.PyDLL(path, handle=handle._handle)
-        with_gil.keldo_jwt_mint.restype = c_char_p
-        with_gil.keldo_jwt_verify.restype = c_int32
-        self.jwt_mint_with_gil = with_gil.keldo_jwt_mint
-        self.jwt_verify_with_gil = with_gil.keldo_jwt_verify
+        for name in ("keldo_jwt_mint_r", "keldo_jwt_verify_r"):
+            fn = getattr(with_gil, name)
+            fn.restype = c_int32
+            setattr(self, name[len("keldo_"):] + "_with_gil", fn)
 
 
 _lib: _Library | None = None
-_load_lock = threading.Lock()
-# The lock of the thread rules; the token calls (_tokens.py) take it too.
-lock = threading.Lock()
-
-# Output of the decoders, used only under the lock.
-_decoded_len = c_uint64()
-_decoded_len_ptr = ctypes.pointer(_decoded_len)
-
-
-def _release_locks_in_child() -> None:
-    # A fork while another thread holds a lock would leave it held forever
-    # in the child, where that thread does not exist.
-    for held in (lock, _load_lock):
-        if held.locked():
-            held.release()
-
-
-if hasattr(os, "register_at_fork"):
-    os.register_at_fork(after_in_child=_release_locks_in_child)
 
 
 def _open(path: str, source: str) -> _Library:
@@ -153,12 +149,13 @@ def _find(path: str | os.PathLike[str] | None) -> _Library:
 
 def load(path: str | os.PathLike[str] | None = None) -> _Library:
     global _lib
-    with _load_lock:
-        if _lib is None:
-            _lib = _find(path)
-        elif path is not None and os.path.realpath(path) != os.path.realpath(_lib.path):
-            raise KeldoError(f"keldo-crypto is already loaded from {_lib.path}")
-        return _lib
+    # No lock: two threads that load at once get the same file (dlopen
+    # counts references) and either object serves.
+    if _lib is None:
+        _lib = _find(path)
+    elif path is not None and os.path.realpath(path) != os.path.realpath(_lib.path):
+        raise KeldoError(f"keldo-crypto is already loaded from {_lib.path}")
+    return _lib
 
 
 def library() -> _Library:
@@ -166,12 +163,28 @@ def library() -> _Library:
 
 
 def _checked_out(name: str) -> KeldoError:
-    # Only reached if the library refused arguments checked above it; the
-    # error text cannot be read safely outside the lock, so it is not.
+    # Only reached if the library refused arguments checked above it.
     return KeldoError(f"keldo_{name}: refused arguments the binding had checked")
 
 
-# ---- calls that cannot fail: no lock ----------------------------------------
+_texts: dict[int, str] = {}
+
+
+def status_text(status: int) -> str:
+    """The library's fixed text for a status (static in the library; kept
+    here once read)."""
+    text = _texts.get(status)
+    if text is None:
+        raw = library().crypto_status_text(status)
+        text = _texts[status] = (raw or b"unknown status").decode("ascii", "replace")
+    return text
+
+
+def refusal(status: int) -> KeldoError:
+    return status_error(status, status_text(status))
+
+
+# ---- the thirteen, with arguments they cannot refuse -------------------------
 
 _Digest = ctypes.c_char * 32  # the array type once: create_string_buffer is slow
 
@@ -220,25 +233,95 @@ def base64_encode(data: bytes, url: bool) -> str:
     return out.value.decode("ascii")
 
 
-# ---- calls that can fail: under the lock ------------------------------------
-
 def base64_decode(text: bytes, url: bool) -> bytes:
-    """text: ASCII without NUL."""
+    """text: ASCII without NUL. With non-null arguments and an output large
+    enough, the decoders have one refusal and one fixed text for it: the text
+    is written here, not read from the library's shared error text."""
     lib = _lib or load()
     size = len(text) // 4 * 3 + 3
     out = ctypes.create_string_buffer(size)
+    n = c_uint64()
     fn = lib.crypto_base64url_decode if url else lib.crypto_base64_decode
-    with lock:
-        if fn(text, out, size, _decoded_len_ptr) != 0:
-            raise InvalidArgument(lib.crypto_last_error().decode("ascii", "replace"))
-        n = _decoded_len.value
-    return out.raw[:n]
+    if fn(text, out, size, ctypes.byref(n)) != 0:
+        name = "base64url_decode" if url else "base64_decode"
+        raise InvalidArgument(f"keldo_crypto_{name}: decode failed or buffer too small")
+    return out.raw[:n.value]
 
 
 def uuid_generate() -> str:
     lib = _lib or load()
     out = ctypes.create_string_buffer(37)
-    with lock:
-        if lib.crypto_uuid_generate(out) != 0:
-            raise KeldoError(lib.crypto_last_error().decode("ascii", "replace"))
+    if lib.crypto_uuid_generate(out) != 0:
+        # The output is given, so the random source is the only failure.
+        raise KeldoError("keldo_crypto_uuid_generate: CSPRNG generation failed")
     return out.value.decode("ascii")
+
+
+# ---- password-hash strings ---------------------------------------------------
+
+PASSWORD_HASH_MAX = 256  # KELDO_PASSWORD_HASH_MAX: no text the library writes is longer
+
+FORM_PHC = 1
+FORM_DJANGO = 2
+FORM_PASSLIB = 3
+FORM_WERKZEUG = 4
+
+
+def stored_text(stored: object, fn: str) -> bytes:
+    """A stored hash as the C text the library reads."""
+    if not isinstance(stored, str):
+        raise TypeError(f"{fn}: stored must be str")
+    # A NUL would end the C text early; such a string is no hash.
+    if "\0" in stored:
+        raise MalformedHash(f"{fn}: stored hash holds a NUL character")
+    return stored.encode("utf-8", "surrogateescape")
+
+
+def password_hash(password: bytes, iterations: int) -> str:
+    lib = _lib or load()
+    out = ctypes.create_string_buffer(PASSWORD_HASH_MAX)
+    rc = lib.password_hash(password, len(password), iterations, out, PASSWORD_HASH_MAX)
+    if rc != 0:
+        raise refusal(rc)
+    return out.value.decode("ascii")
+
+
+def password_encode(form: int, password: bytes, salt: bytes, iterations: int) -> str:
+    lib = _lib or load()
+    out = ctypes.create_string_buffer(PASSWORD_HASH_MAX + len(salt))
+    rc = lib.password_encode(form, password, len(password), salt, len(salt), iterations,
+                             out, len(out))
+    if rc != 0:
+        raise refusal(rc)
+    return out.value.decode("utf-8", "surrogateescape")
+
+
+def password_verify(password: bytes, stored: bytes) -> bool:
+    """True on a match, False on none; a stored text that is no usable hash
+    raises MalformedHash."""
+    lib = _lib or load()
+    rc = lib.password_verify(password, len(password), stored)
+    if rc == 0:
+        return True
+    if -rc // 100 == KIND_MISMATCH:
+        return False
+    raise refusal(rc)
+
+
+def password_needs_rehash(stored: bytes, min_iterations: int) -> bool:
+    lib = _lib or load()
+    rc = lib.password_needs_rehash(stored, min_iterations)
+    if rc < 0:
+        raise refusal(rc)
+    return rc == 1
+
+
+def password_inspect(stored: bytes) -> tuple[int, int]:
+    """(form, iterations) of stored, without deriving anything."""
+    lib = _lib or load()
+    form = c_int32()
+    iterations = c_uint32()
+    rc = lib.password_inspect(stored, ctypes.byref(form), ctypes.byref(iterations))
+    if rc != 0:
+        raise refusal(rc)
+    return form.value, iterations.value

@@ -1,0 +1,47 @@
+'use strict';
+// The TypeScript declarations under --strict: what users write compiles
+// (exp as a number, KeyObject keys, the error classes and codes), and three
+// mistakes are refused.
+const test = require('node:test');
+const assert = require('node:assert/strict');
+const fs = require('node:fs');
+const os = require('node:os');
+const path = require('node:path');
+const { spawnSync } = require('node:child_process');
+
+const pkg = path.resolve(__dirname, '..');
+const tsc = path.join(pkg, 'node_modules', 'typescript', 'bin', 'tsc');
+
+// Both files in one run of tsc. --skipLibCheck: the declarations of Node.js
+// are used but not checked themselves (most of tsc's time otherwise).
+function compile() {
+  // 'keldo-crypto' resolves to this package through a node_modules link.
+  const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'keldo-ts-'));
+  try {
+    fs.mkdirSync(path.join(dir, 'node_modules'));
+    fs.symlinkSync(pkg, path.join(dir, 'node_modules', 'keldo-crypto'));
+    const files = ['usage.ts', 'wrong.ts'].map((f) => {
+      fs.copyFileSync(path.join(__dirname, 'types', f), path.join(dir, f));
+      return path.join(dir, f);
+    });
+    const r = spawnSync(process.execPath, [tsc, '--strict', '--noEmit', '--skipLibCheck', '--module', 'nodenext',
+      '--moduleResolution', 'nodenext', '--target', 'es2022', '--types', 'node', '--typeRoots',
+      path.join(pkg, 'node_modules', '@types'), ...files], { cwd: dir, encoding: 'utf8' });
+    const out = r.stdout + r.stderr;
+    const errors = {};
+    for (const m of out.matchAll(/^(\S+?\.ts)\((\d+),\d+\): error TS\d+/gm)) {
+      (errors[path.basename(m[1])] ||= []).push(m[2]);
+    }
+    return { out, errors };
+  } finally {
+    fs.rmSync(dir, { recursive: true, force: true });
+  }
+}
+
+test('the declarations under --strict: used as documented, and three mistakes refused',
+  { skip: !fs.existsSync(tsc) && 'typescript not installed' }, () => {
+    const { out, errors } = compile();
+    assert.equal(errors['usage.ts'], undefined, out);
+    // A bigint exp, a number as the key, an undeclared error code.
+    assert.deepEqual(errors['wrong.ts'], ['5', '6', '7'], out);
+  });
