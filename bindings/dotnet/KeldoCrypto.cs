@@ -191,8 +191,9 @@ namespace Keldo.Crypto
         const int MaxField = 1024;
 
         /// <summary>Loads the library from path before its first use; without
-        /// a call, KELDO_CRYPTO_LIBRARY, this assembly's folder, then the
-        /// system loader are used.</summary>
+        /// a call, the NuGet package's runtimes/&lt;rid&gt;/native/ library,
+        /// KELDO_CRYPTO_LIBRARY, this assembly's folder, then the system
+        /// loader are used.</summary>
         public static void LoadLibrary(string path)
         {
             if (path == null) throw new KeldoArgumentException("LoadLibrary: path is null");
@@ -584,7 +585,17 @@ namespace Keldo.Crypto
                                                          (boundFrom ?? "the runtime's search for keldo_crypto"));
                     return bound;
                 }
-                if (path == null) path = Environment.GetEnvironmentVariable("KELDO_CRYPTO_LIBRARY");
+                if (path == null)
+                {
+                    string packaged;
+                    bound = FromPackage(out packaged);
+                    if (bound != null)
+                    {
+                        boundFrom = packaged;
+                        return bound;
+                    }
+                    path = Environment.GetEnvironmentVariable("KELDO_CRYPTO_LIBRARY");
+                }
                 if (string.IsNullOrEmpty(path))
                 {
                     bound = FromImports();
@@ -606,6 +617,58 @@ namespace Keldo.Crypto
                 boundFrom = full;
                 return bound;
             }
+        }
+
+        // The library a NuGet package carries for this platform, with the
+        // yyjson it links: runtimes/<rid>/native/ beside this assembly (a
+        // .NET build's output) or two folders up (lib/<tfm>/ in the unpacked
+        // package, where Mono and a plain reference find it). It is tried
+        // before KELDO_CRYPTO_LIBRARY and the runtime's search; one that
+        // does not load here (another processor) is passed over.
+        static Native FromPackage(out string file)
+        {
+            file = null;
+            bool windows = Path.DirectorySeparatorChar == '\\';
+            if (IntPtr.Size != 8) return null;
+            string rid = windows ? "win-x64" : "linux-x64";
+            string name = windows ? "keldo_crypto.dll" : "libkeldo_crypto.so";
+            string here;
+            try
+            {
+                here = Path.GetDirectoryName(typeof(Native).Assembly.Location);
+            }
+            catch (NotSupportedException)
+            {
+                return null;
+            }
+            if (string.IsNullOrEmpty(here)) return null;
+            foreach (string root in new[] { here, Path.Combine(here, "..", "..") })
+            {
+                string dir = Path.GetFullPath(Path.Combine(root, "runtimes", rid, "native"));
+                string full = Path.Combine(dir, name);
+                if (!File.Exists(full)) continue;
+                if (windows)
+                {
+                    // Windows looks for a DLL's imports beside the program,
+                    // not beside the DLL: yyjson is loaded first, and the
+                    // import then finds it loaded.
+                    string yyjson = Path.Combine(dir, "libyyjson.dll");
+                    if (File.Exists(yyjson)) LoadLibraryW(yyjson);
+                    if (LoadLibraryW(full) == IntPtr.Zero) continue;
+                    file = full;
+                    return FromImports();
+                }
+                try
+                {
+                    Native n = FromHandle(DlOpen(full), full);
+                    file = full;
+                    return n;
+                }
+                catch (KeldoArgumentException)
+                {
+                }
+            }
+            return null;
         }
 
         static Native FromImports()
