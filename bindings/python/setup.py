@@ -72,16 +72,18 @@ def _build_library(build_dir, dest):
 class BuildPy(build_py):
     def run(self):
         super().run()
+        dest = os.path.join(self.build_lib, "keldo_crypto", "_libs")
+        # A library left in build/ by an earlier bundling build must not
+        # slip into a pure package.
+        shutil.rmtree(dest, ignore_errors=True)
         if SOURCE is None:
             return
-        dest = os.path.join(self.build_lib, "keldo_crypto", "_libs")
         kind, where = SOURCE
         if kind == "build":
             _build_library(where, dest)
         else:
             if not os.path.isfile(os.path.join(where, "libkeldo_crypto.so.1")):
                 raise SystemExit(f"keldo-crypto: {where} holds no libkeldo_crypto.so.1")
-            shutil.rmtree(dest, ignore_errors=True)
             shutil.copytree(where, dest)
         licence = os.path.join(TOP, "LICENSE")
         if os.path.isfile(licence):

@@ -30,15 +30,13 @@ fail() { log "FAILED: $*"; exit 1; }
 command -v npm >/dev/null 2>&1 || "$top/scripts/bootstrap" node/npm
 "$top/scripts/release" "$dist"
 
+# shellcheck source=../lib/debian-tree.sh
+. "$top/scripts/lib/debian-tree.sh"
 work=$(mktemp -d)
 root=$work/root
-mounted=()
 cleanup() {
-  local i
-  for ((i = ${#mounted[@]} - 1; i >= 0; i--)); do
-    umount "${mounted[$i]}" 2>/dev/null || umount -l "${mounted[$i]}" 2>/dev/null || true
-  done
-  # Never delete through a bound /dev.
+  dt_release_all
+  # Never delete through a mount left behind (a bound /dev or apt cache).
   if findmnt -rn -o TARGET | grep -q "^$work/"; then
     log "something is still mounted below $work; not removing it"
   else
@@ -87,34 +85,14 @@ lib=$work/whl/keldo_crypto/_libs/libkeldo_crypto.so.1
 [ "$(readelf -d "$lib" | sed -n 's/.*(RUNPATH).*\[\(.*\)\]/\1/p')" = '$ORIGIN' ] || fail "RUNPATH is not \$ORIGIN"
 echo "  glibc floor: libkeldo_crypto.so.1 $(glibc_floor "$lib"), libyyjson.so.0 $(glibc_floor "$work/whl/keldo_crypto/_libs/libyyjson.so.0")"
 
-# The clean tree: Debian 12 with this machine's apt configuration, as in
-# the fresh-machine stage.
+# The clean tree: Debian 12 with this machine's apt configuration, from the
+# base tree the fresh-machine stage keeps (scripts/lib/debian-tree.sh).
 t=$SECONDS
-mirror=$("$top/scripts/bootstrap" --print-mirror)
-debootstrap --variant=minbase bookworm "$root" "$mirror" >"$work/debootstrap.log" 2>&1 \
-  || { tail -n 30 "$work/debootstrap.log" >&2; fail "debootstrap"; }
-rm -rf "$root/etc/apt"
-cp -a /etc/apt "$root/etc/apt"
-for k in /usr/share/keyrings/*; do [ -e "$root$k" ] || cp -a "$k" "$root/usr/share/keyrings/"; done
-cp -L /etc/resolv.conf "$root/etc/resolv.conf"
-for m in proc sys dev dev/pts; do
-  mkdir -p "$root/$m"
-  case $m in
-    proc) mount -t proc proc "$root/proc" ;;
-    sys) mount -t sysfs sysfs "$root/sys" ;;
-    *) mount --bind "/$m" "$root/$m" ;;
-  esac
-  mounted+=("$root/$m")
-done
-in_tree() {
-  chroot "$root" /usr/bin/env -i HOME=/root LANG=C.UTF-8 TERM=dumb \
-    PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
-    ${http_proxy:+http_proxy=$http_proxy} ${https_proxy:+https_proxy=$https_proxy} \
-    bash -euo pipefail -c "$1"
-}
-in_tree "apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends python3-venv >/dev/null"
+dt_tree "$root"
+in_tree() { dt_run "$root" "set -euo pipefail; $1"; }
+in_tree "apt-get update -qq && apt-get install -y -qq --no-install-recommends python3-venv >/dev/null 2>&1"
 echo "  clean Debian 12 tree with python3-venv: $((SECONDS - t)) s"
-found=$(in_tree "find / -xdev \( -name 'libyyjson*' -o -name 'libkeldo_crypto*' \) -print")
+found=$(in_tree "find / -xdev -path /var/cache/apt/archives -prune -o \( -name 'libyyjson*' -o -name 'libkeldo_crypto*' \) -print")
 [ -z "$found" ] || fail "the clean tree already has: $found"
 mkdir -p "$root/root/release"
 cp "$whl" "$top/tests/release/roundtrip.py" "$root/root/release/"
