@@ -4,6 +4,7 @@
 # each is checked as a user gets it, with the commands of docs/install.md
 # run as written:
 #  - the wheel: its tag and file list, RUNPATH $ORIGIN and the glibc floor;
+#    the same wheel made with pip wheel from a clone of the checkout;
 #    installed into a fresh venv in a clean Debian 12 tree (debootstrap,
 #    this machine's apt configuration, python3-venv and nothing else), where
 #    a token round trip runs with neither keldo-crypto nor yyjson installed;
@@ -13,8 +14,9 @@
 #    prebuilds; the linux-arm64 library under qemu-aarch64 from a small C
 #    host, given the C library alone; the win32-x64 DLLs are those of the
 #    Windows zip, which the Windows stage ran programs against under Wine;
-#  - the .nupkg: its file list, then a Mono program compiled against the
-#    assembly of the unpacked package runs with its native library;
+#  - the .nupkg: its file list, then Debian's NuGet client unpacks it and a
+#    Mono program compiled against the assembly there runs with the
+#    package's native library;
 #  - the Windows zip, unpacked as written.
 #   KELDO_DIST_DIR  where the artifacts go (default dist)
 set -euo pipefail
@@ -46,12 +48,13 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
-# block HEADING: the first sh block under "## HEADING" in docs/install.md.
+# block HEADING [N]: the Nth (default first) sh block under "## HEADING" in
+# docs/install.md.
 block() {
   local b
-  b=$(awk -v h="## $1" '$0 == h {s = 1; next} s && /^## / {exit}
-        s && /^```sh/ {b = 1; next} b && /^```/ {exit} b {print}' "$install_md")
-  [ -n "$b" ] || fail "docs/install.md has no sh block under '## $1'"
+  b=$(awk -v h="## $1" -v n="${2:-1}" '$0 == h {s = 1; next} s && /^## / {exit}
+        s && /^```sh/ {if (++k == n) b = 1; next} b && /^```/ {exit} b {print}' "$install_md")
+  [ -n "$b" ] || fail "docs/install.md has no sh block ${2:-1} under '## $1'"
   printf '%s\n' "$b"
 }
 one() {  # one GLOB: the single file of dist/ that matches
@@ -84,6 +87,19 @@ grep -qx 'Root-Is-Purelib: false' "$work/whl/keldo_crypto-$version.dist-info/WHE
 lib=$work/whl/keldo_crypto/_libs/libkeldo_crypto.so.1
 [ "$(readelf -d "$lib" | sed -n 's/.*(RUNPATH).*\[\(.*\)\]/\1/p')" = '$ORIGIN' ] || fail "RUNPATH is not \$ORIGIN"
 echo "  glibc floor: libkeldo_crypto.so.1 $(glibc_floor "$lib"), libyyjson.so.0 $(glibc_floor "$work/whl/keldo_crypto/_libs/libyyjson.so.0")"
+
+# The command of docs/install.md that makes the same wheel from a checkout
+# (a clone of what is committed): it builds the library with CMake.
+git clone -q "$top" "$work/clone"
+t=$SECONDS
+(cd "$work/clone" && PIP_DISABLE_PIP_VERSION_CHECK=1 PIP_ROOT_USER_ACTION=ignore \
+  /usr/bin/python3 -m pip wheel -q --no-build-isolation --no-deps --no-index -w "$work/clone-wheel" ./bindings/python \
+  >"$work/clone-wheel.log" 2>&1) || { tail -n 30 "$work/clone-wheel.log" >&2; fail "pip wheel from a checkout"; }
+built=$(cd "$work/clone-wheel" && ls)
+[ "$built" = "$(basename "$whl")" ] || fail "pip wheel from a checkout made $built"
+built=$(/usr/bin/python3 -c 'import sys, zipfile; print("\n".join(zipfile.ZipFile(sys.argv[1]).namelist()))' "$work/clone-wheel/$built")
+has "$built" keldo_crypto/_libs/libkeldo_crypto.so.1 keldo_crypto/_libs/libyyjson.so.0
+echo "  pip wheel --no-build-isolation ./bindings/python in a checkout: $(basename "$whl") in $((SECONDS - t)) s"
 
 # The clean tree: Debian 12 with this machine's apt configuration, from the
 # base tree the fresh-machine stage keeps (scripts/lib/debian-tree.sh).
@@ -141,18 +157,25 @@ has "$files" bin/keldo_crypto.dll bin/libyyjson.dll include/keldo_crypto.h lib/k
 # ---- the NuGet package ------------------------------------------------------------
 nupkg=$(one 'Keldo.Crypto.*.nupkg')
 echo "== $(basename "$nupkg")"
-mkdir "$work/nuget"
-(cd "$work/nuget" && cmake -E tar xf "$nupkg")
-files=$(cd "$work/nuget" && find . -type f | sed 's|^\./||' | LC_ALL=C sort)
+files=$(/usr/bin/python3 -c 'import sys, zipfile; print("\n".join(zipfile.ZipFile(sys.argv[1]).namelist()))' "$nupkg" \
+        | LC_ALL=C sort)
 sed 's/^/  /' <<<"$files"
 has "$files" Keldo.Crypto.nuspec '[Content_Types].xml' lib/netstandard2.0/Keldo.Crypto.dll \
   runtimes/linux-x64/native/libkeldo_crypto.so runtimes/linux-x64/native/libyyjson.so.0 \
   runtimes/win-x64/native/keldo_crypto.dll runtimes/win-x64/native/libyyjson.dll \
   README.md LICENSE.txt yyjson-LICENSE.txt
-grep -q '<license type="expression">MIT</license>' "$work/nuget/Keldo.Crypto.nuspec" || fail "nuspec licence"
-mcs -nologo -warnaserror -r:"$work/nuget/lib/netstandard2.0/Keldo.Crypto.dll" -r:System.Core \
+# Debian's NuGet client unpacks it, as docs/install.md says (its caches in
+# a HOME of its own).
+mkdir "$work/dotnet" "$work/home"
+cp "$nupkg" "$work/dotnet/"
+(cd "$work/dotnet" && HOME=$work/home bash -euo pipefail -c "$(block '.NET (NuGet)' 2)" >/dev/null)
+unpacked=$work/dotnet/packages/Keldo.Crypto.$version
+nuspec=$(/usr/bin/python3 -c 'import sys, zipfile; print(zipfile.ZipFile(sys.argv[1]).read("Keldo.Crypto.nuspec").decode())' "$nupkg")
+grep -q '<license type="expression">MIT</license>' <<<"$nuspec" || fail "the nuspec names no MIT licence"
+[ -f "$unpacked/lib/netstandard2.0/Keldo.Crypto.dll" ] || fail "nuget install unpacked no assembly"
+mcs -nologo -warnaserror -r:"$unpacked/lib/netstandard2.0/Keldo.Crypto.dll" -r:System.Core \
   -out:"$work/Consumer.exe" "$top/tests/release/Consumer.cs"
-env -u KELDO_CRYPTO_LIBRARY -u LD_LIBRARY_PATH MONO_PATH="$work/nuget/lib/netstandard2.0" \
+env -u KELDO_CRYPTO_LIBRARY -u LD_LIBRARY_PATH MONO_PATH="$unpacked/lib/netstandard2.0" \
   mono "$work/Consumer.exe" | sed 's/^/  /'
 
 # The Windows DLLs of the npm and NuGet packages are those of the zip; when
@@ -160,7 +183,7 @@ env -u KELDO_CRYPTO_LIBRARY -u LD_LIBRARY_PATH MONO_PATH="$work/nuget/lib/netsta
 same() { cmp -s "$1" "$2" || fail "$1 differs from $2"; }
 for f in keldo_crypto.dll libyyjson.dll; do
   same "$work/npm/package/prebuilds/win32-x64/$f" "$work/zip/keldo-crypto/bin/$f"
-  same "$work/nuget/runtimes/win-x64/native/$f" "$work/zip/keldo-crypto/bin/$f"
+  same "$unpacked/runtimes/win-x64/native/$f" "$work/zip/keldo-crypto/bin/$f"
 done
 tested=${KELDO_WINDOWS_BUILD_DIR:-$top/build-windows}/keldo-crypto-$version-win64.zip
 if [ -f "$tested" ]; then
