@@ -279,8 +279,9 @@ namespace Keldo.Crypto
         const int PasswordHashMax = 256;  // the longest hash string the library writes, NUL included
 
         /// <summary>Loads the library from path before its first use; without
-        /// a call, KELDO_CRYPTO_LIBRARY, the runtime's search for keldo_crypto,
-        /// then the system loader's for libkeldo_crypto.so.1 are used.</summary>
+        /// a call, the NuGet package's runtimes/&lt;rid&gt;/native/ library,
+        /// KELDO_CRYPTO_LIBRARY, the runtime's search for keldo_crypto, then
+        /// the system loader's for libkeldo_crypto.so.1 are used.</summary>
         public static void LoadLibrary(string path)
         {
             if (path == null) throw new ArgumentNullException("path", "LoadLibrary: path is null");
@@ -695,14 +696,19 @@ namespace Keldo.Crypto
             return Volatile.Read(ref bound);
         }
 
-        // Where the library is looked for, in order: the path given, then
-        // KELDO_CRYPTO_LIBRARY (either one is used alone: a file named is the
-        // file meant), then the runtime's search for "keldo_crypto" (the
+        // Where the library is looked for, in order: the path given, the
+        // NuGet package's own library, KELDO_CRYPTO_LIBRARY (a path given or
+        // named is used alone: a file named is the file meant), then the runtime's search for "keldo_crypto" (the
         // application's folder, then the system's), then the system loader's
         // search for the runtime package's file name.
         static Native Locate(string path, out string from)
         {
-            if (path == null) path = Environment.GetEnvironmentVariable("KELDO_CRYPTO_LIBRARY");
+            if (path == null)
+            {
+                Native packaged = FromPackage(out from);
+                if (packaged != null) return packaged;
+                path = Environment.GetEnvironmentVariable("KELDO_CRYPTO_LIBRARY");
+            }
             if (!string.IsNullOrEmpty(path))
             {
                 from = Path.GetFullPath(path);
@@ -758,6 +764,58 @@ namespace Keldo.Crypto
                 return FromImports();
             }
             return FromHandle(DlOpen(file), file);
+        }
+
+        // The library a NuGet package carries for this platform, with the
+        // yyjson it links: runtimes/<rid>/native/ beside this assembly (a
+        // .NET build's output) or two folders up (lib/<tfm>/ in the unpacked
+        // package, where Mono and a plain reference find it). It is tried
+        // before KELDO_CRYPTO_LIBRARY and the runtime's search; one that
+        // does not load here (another processor) is passed over.
+        static Native FromPackage(out string file)
+        {
+            file = null;
+            bool windows = Path.DirectorySeparatorChar == '\\';
+            if (IntPtr.Size != 8) return null;
+            string rid = windows ? "win-x64" : "linux-x64";
+            string name = windows ? "keldo_crypto.dll" : "libkeldo_crypto.so";
+            string here;
+            try
+            {
+                here = Path.GetDirectoryName(typeof(Native).Assembly.Location);
+            }
+            catch (NotSupportedException)
+            {
+                return null;
+            }
+            if (string.IsNullOrEmpty(here)) return null;
+            foreach (string root in new[] { here, Path.Combine(here, "..", "..") })
+            {
+                string dir = Path.GetFullPath(Path.Combine(root, "runtimes", rid, "native"));
+                string full = Path.Combine(dir, name);
+                if (!File.Exists(full)) continue;
+                if (windows)
+                {
+                    // Windows looks for a DLL's imports beside the program,
+                    // not beside the DLL: yyjson is loaded first, and the
+                    // import then finds it loaded.
+                    string yyjson = Path.Combine(dir, "libyyjson.dll");
+                    if (File.Exists(yyjson)) LoadLibraryW(yyjson);
+                    if (LoadLibraryW(full) == IntPtr.Zero) continue;
+                    file = full;
+                    return FromImports();
+                }
+                try
+                {
+                    Native n = FromHandle(DlOpen(full), full);
+                    file = full;
+                    return n;
+                }
+                catch (KeldoLibraryNotFoundException)
+                {
+                }
+            }
+            return null;
         }
 
         static Native FromImports()

@@ -19,8 +19,9 @@ export interface Claims {
   readonly exp: number;
 }
 
-/** Loads the shared library from path, or from KELDO_CRYPTO_LIBRARY, this
- * package's folder, then the system loader. Returns the path loaded. */
+/** Loads the shared library from path, or from the package's prebuilds/ for
+ * this platform, KELDO_CRYPTO_LIBRARY, this package's folder, then the system
+ * loader. Returns the path loaded. */
 export function loadLibrary(path?: string): string;
 
 /** An HS256 token for sub (< 64 UTF-8 bytes) and email (< 128), valid from

@@ -4,84 +4,42 @@
 # with), given this machine's apt configuration as any machine of its kind
 # has, a fresh clone of the repository inside it, then scripts/quickstart
 # and scripts/test run in it with chroot. Proves that the scripts install
-# everything a new machine lacks, and measures how long that takes.
+# everything a new machine lacks, and measures how long that takes. The
+# base tree it makes is kept as a tarball for the later stages that need a
+# clean Debian 12 (scripts/lib/debian-tree.sh).
 #   KELDO_FRESH_DIR  where the tree is made (default build-fresh); it is
 #                    removed before and after
 set -euo pipefail
 top=$(cd "$(dirname "$0")/../.." && pwd)
 dir=${KELDO_FRESH_DIR:-$top/build-fresh}
 root=$dir/root
-suite=bookworm
 
 log() { echo "fresh-machine: $*" >&2; }
 
 [ "$(id -u)" -eq 0 ] || { log "needs root (debootstrap, mount, chroot)"; exit 1; }
 "$top/scripts/bootstrap" fresh
-mirror=$("$top/scripts/bootstrap" --print-mirror)
 
-mounted=()
-unmount_all() {
-  local i
-  for ((i = ${#mounted[@]} - 1; i >= 0; i--)); do
-    umount "${mounted[$i]}" 2>/dev/null || umount -l "${mounted[$i]}" 2>/dev/null || true
-  done
-  mounted=()
-}
-# Removes the tree, but only once nothing is mounted below it: a bound /dev
-# must never be deleted through the tree.
-remove_tree() {
-  [ -e "$dir" ] || return 0
-  local mounts
-  mounts=$(findmnt -rn -o TARGET)
-  if grep -q "^$(realpath "$dir")/" <<<"$mounts"; then
-    log "something is still mounted below $dir; not removing it"
-    return 1
-  fi
-  rm -rf --one-file-system "$dir"
-}
-cleanup() {
-  unmount_all
-  remove_tree || true
-}
-trap cleanup EXIT
+# shellcheck source=../lib/debian-tree.sh
+. "$top/scripts/lib/debian-tree.sh"
+trap 'dt_release_all; rmdir "$dir" 2>/dev/null || true' EXIT
 trap 'exit 130' INT TERM
 
-remove_tree
+# A new base tree for this run (debootstrap, timed here); the later stages
+# that need a clean Debian 12 unpack it from the tarball kept in
+# build-cache/. No package cache is shared with the tree: the installs are
+# timed as a new machine makes them.
+dt_release "$root"
 mkdir -p "$dir"
-
 start=$SECONDS
-log "debootstrap --variant=minbase $suite from $mirror"
-debootstrap --variant=minbase "$suite" "$root" "$mirror" >"$dir/debootstrap.log" 2>&1 \
-  || { tail -n 30 "$dir/debootstrap.log" >&2; log "debootstrap failed"; exit 1; }
+KELDO_DEBIAN_BASE_FRESH=1 dt_base >/dev/null
 log "tree made in $((SECONDS - start)) s"
-
-# This machine's apt configuration (sources, settings, keyrings) and name
-# resolution, as every machine of its kind has them.
-rm -rf "$root/etc/apt"
-cp -a /etc/apt "$root/etc/apt"
-for k in /usr/share/keyrings/*; do
-  [ -e "$root$k" ] || cp -a "$k" "$root/usr/share/keyrings/"
-done
-cp -L /etc/resolv.conf "$root/etc/resolv.conf"
+KELDO_DEBIAN_TREE_NO_CACHE=1 dt_tree "$root"
 
 # A fresh clone of what is committed, as a user would have it.
 git clone -q "$top" "$root/root/keldo-crypto"
 
-bind() {  # bind TYPE-OR---bind SOURCE TARGET
-  mkdir -p "$3"
-  if [ "$1" = --bind ]; then mount --bind "$2" "$3"; else mount -t "$1" "$2" "$3"; fi
-  mounted+=("$3")
-}
-bind proc proc "$root/proc"
-bind sysfs sysfs "$root/sys"
-bind --bind /dev "$root/dev"
-bind --bind /dev/pts "$root/dev/pts"
-
 in_tree() {
-  chroot "$root" /usr/bin/env -i HOME=/root LANG=C.UTF-8 TERM=dumb \
-    PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
-    ${http_proxy:+http_proxy=$http_proxy} ${https_proxy:+https_proxy=$https_proxy} \
-    bash -c "cd /root/keldo-crypto && $1"
+  dt_run "$root" "cd /root/keldo-crypto && $1"
 }
 
 times=()

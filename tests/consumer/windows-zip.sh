@@ -21,7 +21,8 @@ quiet() { "$@" >"$work/log" 2>&1 || { cat "$work/log" >&2; fail "$*"; }; }
 pkg=$work/package
 mkdir -p "$pkg"
 (cd "$pkg" && cmake -E tar xf "$zip")
-expected="README-windows.txt
+expected="LICENSE.txt
+README-windows.txt
 bin/keldo_crypto.dll
 bin/libyyjson.LICENSE.txt
 bin/libyyjson.dll
@@ -29,11 +30,15 @@ include/keldo_crypto.h
 lib/keldo_crypto.def
 lib/keldo_crypto.lib
 lib/libkeldo_crypto.dll.a"
-got=$(cd "$pkg" && find . -type f ! -name LICENSE.txt | sed 's|^\./||' | LC_ALL=C sort)
+got=$(cd "$pkg" && find . -type f | sed 's|^\./||' | LC_ALL=C sort)
 [ "$got" = "$expected" ] || fail "the package holds:
 $got
 expected:
 $expected"
+# The project's licence and yyjson's, as the zip redistributes both.
+head -n 1 "$pkg/LICENSE.txt" | tr -d '\r' | grep -qx 'MIT License' || fail "LICENSE.txt is not the MIT licence"
+grep -q 'MIT License' "$pkg/bin/libyyjson.LICENSE.txt" || fail "bin/libyyjson.LICENSE.txt is not yyjson's MIT licence"
+grep -q 'SPDX-License-Identifier: MIT' "$pkg/README-windows.txt" || fail "README-windows.txt names no licence"
 echo "$(basename "$zip"):"
 (cd "$pkg" && find . -type f | sed 's|^\./||' | LC_ALL=C sort | while read -r f; do
   printf '  %8d  %s\n' "$(stat -c %s "$f")" "$f"; done)

@@ -20,26 +20,46 @@ function platformNames() {
   }
 }
 
-// The candidates in order: the host's explicit path, KELDO_CRYPTO_LIBRARY,
-// this package's own folder, then the system loader's search by name.
+// The library the published package carries for this platform and
+// processor, with the yyjson it links: prebuilds/<platform>-<arch>/. On
+// Linux the library finds yyjson through its RUNPATH $ORIGIN; Windows looks
+// for a DLL's imports beside the program, not beside the DLL, so yyjson is
+// loaded from the folder first and the import then finds it loaded.
+function prebuilt() {
+  const dir = path.resolve(__dirname, '..', 'prebuilds', `${process.platform}-${process.arch}`);
+  const win = process.platform === 'win32';
+  const file = path.join(dir, win ? 'keldo_crypto.dll' : 'libkeldo_crypto.so.1');
+  if (!fs.existsSync(file)) return null;
+  return { path: file, from: 'the prebuilt library of this package', preload: win ? path.join(dir, 'libyyjson.dll') : null };
+}
+
+// The candidates in order: the host's explicit path, the package's prebuilt
+// library, KELDO_CRYPTO_LIBRARY, this package's own folder, then the system
+// loader's search by name.
 function candidates(explicit) {
   if (explicit) return [{ path: explicit, from: 'the path given to loadLibrary()' }];
-  const env = process.env[LIBRARY_ENV];
-  if (env) return [{ path: env, from: LIBRARY_ENV }];
-  const own = path.resolve(__dirname, '..');
   const list = [];
+  const own = prebuilt();
+  if (own) list.push(own);
+  const env = process.env[LIBRARY_ENV];
+  if (env) return list.concat([{ path: env, from: LIBRARY_ENV }]);
+  const folder = path.resolve(__dirname, '..');
   for (const name of platformNames()) {
-    const p = path.join(own, name);
+    const p = path.join(folder, name);
     if (fs.existsSync(p)) list.push({ path: p, from: 'the package folder' });
   }
   for (const name of platformNames().slice().reverse()) list.push({ path: name, from: 'the system loader' });
   return list;
 }
 
+const preloaded = [];
+
 function open(explicit) {
   const tried = [];
   for (const c of candidates(explicit)) {
     try {
+      // Kept loaded for the life of the process, like the library itself.
+      if (c.preload && fs.existsSync(c.preload)) preloaded.push(koffi.load(c.preload));
       return { lib: koffi.load(c.path), path: c.path };
     } catch (e) {
       tried.push(`${c.path} (${c.from}): ${e.message}`);

@@ -123,9 +123,24 @@ def _open(path: str, source: str) -> _Library:
     return _Library(handle, getattr(handle, "_name", path))
 
 
+def _bundled() -> str | None:
+    """The library a platform wheel carries in _libs/, with the yyjson it
+    links (found there through its RUNPATH $ORIGIN). It is the build this
+    package was made and tested with, so it comes before any other."""
+    libs = os.path.join(os.path.dirname(os.path.abspath(__file__)), "_libs")
+    for name in _NAMES:
+        candidate = os.path.join(libs, name)
+        if os.path.exists(candidate):
+            return candidate
+    return None
+
+
 def _find(path: str | os.PathLike[str] | None) -> _Library:
     if path is not None:
         return _open(os.fspath(path), "the path given")
+    bundled = _bundled()
+    if bundled is not None:
+        return _open(bundled, "the library inside this package")
     env = os.environ.get(ENV_VAR)
     if env:
         # A host that names a library means that one: no fallback.
