@@ -145,9 +145,10 @@ dt_run "$root" "keldo-crypto --version && python3 -c 'import keldo_crypto; print
 echo "== autopkgtest (debian/tests) against the installed packages, chroot virt in the tree"
 t=$SECONDS
 # The source tree the tests run in: the source package's, unpacked.
-(cd "$work" && dpkg-source -x "$bundle"/keldo-crypto_*.dsc src >/dev/null)
+# (unsigned: dpkg-source warns about it, so its output is shown on failure only)
+(cd "$work" && dpkg-source -x "$bundle"/keldo-crypto_*.dsc src >"$work/x.log" 2>&1) || { cat "$work/x.log" >&2; fail "dpkg-source -x"; }
 # The tests' own Depends are installed by autopkgtest with apt in the tree.
-if ! autopkgtest --no-built-binaries --output-dir "$work/autopkgtest" "$work/src" -- chroot "$root" \
+if ! autopkgtest --no-built-binaries --output-dir "$work/autopkgtest" "$work/src/" -- chroot "$root" \
      >"$work/autopkgtest.log" 2>&1; then
   cat "$work/autopkgtest.log" >&2
   fail "autopkgtest"
@@ -187,7 +188,7 @@ DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600 install -y -qq
   "${debs[@]}" >/dev/null
 dpkg-query -W -f='   ${Package} ${Version} ${Status}\n' "${packages[@]}"
 "$top/tests/consumer/system.sh" "$libdir" | sed 's/^/   /'
-(cd "$work" && dpkg-source -x "$bundle"/keldo-crypto_*.dsc host-src >/dev/null)
+(cd "$work" && dpkg-source -x "$bundle"/keldo-crypto_*.dsc host-src >"$work/x.log" 2>&1) || { cat "$work/x.log" >&2; fail "dpkg-source -x"; }
 "$top/tests/version/check_versions.sh" "$work/host-src" --system "$libdir" | sed 's/^/   /'
 
 # man's own warnings (groff's) fail the check, as lintian's do.
