@@ -161,8 +161,8 @@ done
 echo "autopkgtest: $((SECONDS - t)) s"
 
 echo "== purge the bundle's packages in the tree: nothing left"
-# (dpkg -L separates the packages' lists with blank lines)
-dt_run "$root" "dpkg -L ${bundled[*]}" | grep '^/' | LC_ALL=C sort -u >"$work/files"
+# (dpkg -L separates the packages' lists with blank lines, and each begins with /.)
+dt_run "$root" "dpkg -L ${bundled[*]}" | grep '^/.' | grep -vx '/\.' | LC_ALL=C sort -u >"$work/files"
 dt_run "$root" "apt-get purge -y -qq ${bundled[*]} >/dev/null"
 left=$(dt_run "$root" "dpkg-query -W -f='\${Package} \${Status}\n' ${bundled[*]} 2>/dev/null | grep -v ' not-installed\$' || true")
 [ -z "$left" ] || fail "dpkg still knows after the purge: $left"
