@@ -21,14 +21,14 @@ log() { echo "fresh-machine: $*" >&2; }
 
 # shellcheck source=../lib/debian-tree.sh
 . "$top/scripts/lib/debian-tree.sh"
-trap 'dt_release_all; rmdir "$dir" 2>/dev/null || true' EXIT
+trap 'dt_release_all; dt_release "$dir" || true' EXIT
 trap 'exit 130' INT TERM
 
 # A new base tree for this run (debootstrap, timed here); the later stages
 # that need a clean Debian 12 unpack it from the tarball kept in
 # build-cache/. No package cache is shared with the tree: the installs are
 # timed as a new machine makes them.
-dt_release "$root"
+dt_release "$dir"
 mkdir -p "$dir"
 start=$SECONDS
 KELDO_DEBIAN_BASE_FRESH=1 dt_base >/dev/null

@@ -21,6 +21,9 @@
 # packages installed with apt-get, the install checks (versions, manual
 # pages, completion as bash-completion loads it), and a purge, on every way
 # out of this script.
+#   KELDO_DEBIAN_REUSE=1  take the bundle package-debian made for this same
+#                         commit in an earlier run (when working on the
+#                         later steps)
 set -euo pipefail
 top=$(cd "$(dirname "$0")/../.." && pwd)
 "$top/scripts/bootstrap" test package
@@ -88,7 +91,7 @@ trap 'exit 129' HUP
 echo "== scripts/package-debian: source package built in a clean Debian 12 tree"
 git -C "$top" log -1 --format='commit %h %s'
 start=$SECONDS
-"$top/scripts/package-debian" "$bundle"
+"$top/scripts/package-debian" ${KELDO_DEBIAN_REUSE:+--reuse} "$bundle"
 log=$top/build-debian/bundle.build.log
 # The project's options, dh's steps, the test summaries and what was built.
 grep -E '^\s+-DKELDO_|^\s*dh_[a-z_0-9]+|tests passed|Total Test time| passed.* in [0-9.]+s|^dpkg-deb: building' "$log" |
@@ -127,8 +130,9 @@ dpkg-deb -f "$bundle"/python3-keldo-crypto_*.deb Depends | tr ',' '\n' | sed 's/
 
 echo "== a clean Debian 12 tree: apt-get install ./*.deb in the bundle, nothing else configured"
 t=$SECONDS
+dt_release "$root"
 dt_tree "$root"
-mkdir -p "$root/root/bundle" "$root/root/src"
+mkdir -p "$root/root/bundle"
 cp "$bundle"/*.deb "$root/root/bundle/"
 dt_run "$root" "apt-get -qq update && cd /root/bundle && apt-get install -y -q ./*.deb" >"$work/install.log" 2>&1 ||
   { tail -n 40 "$work/install.log" >&2; fail "apt-get install ./*.deb in a clean tree"; }
@@ -141,9 +145,10 @@ dt_run "$root" "keldo-crypto --version && python3 -c 'import keldo_crypto; print
 echo "== autopkgtest (debian/tests) against the installed packages, chroot virt in the tree"
 t=$SECONDS
 # The source tree the tests run in: the source package's, unpacked.
-(cd "$work" && dpkg-source -x "$bundle"/keldo-crypto_*.dsc src >/dev/null)
+# (unsigned: dpkg-source warns about it, so its output is shown on failure only)
+(cd "$work" && dpkg-source -x "$bundle"/keldo-crypto_*.dsc src >"$work/x.log" 2>&1) || { cat "$work/x.log" >&2; fail "dpkg-source -x"; }
 # The tests' own Depends are installed by autopkgtest with apt in the tree.
-if ! autopkgtest --no-built-binaries --output-dir "$work/autopkgtest" "$work/src" -- chroot "$root" \
+if ! autopkgtest --no-built-binaries --output-dir "$work/autopkgtest" "$work/src/" -- chroot "$root" \
      >"$work/autopkgtest.log" 2>&1; then
   cat "$work/autopkgtest.log" >&2
   fail "autopkgtest"
@@ -156,7 +161,8 @@ done
 echo "autopkgtest: $((SECONDS - t)) s"
 
 echo "== purge the bundle's packages in the tree: nothing left"
-dt_run "$root" "dpkg -L ${bundled[*]}" | LC_ALL=C sort -u >"$work/files"
+# (dpkg -L separates the packages' lists with blank lines, and each begins with /.)
+dt_run "$root" "dpkg -L ${bundled[*]}" | grep '^/.' | grep -vx '/\.' | LC_ALL=C sort -u >"$work/files"
 dt_run "$root" "apt-get purge -y -qq ${bundled[*]} >/dev/null"
 left=$(dt_run "$root" "dpkg-query -W -f='\${Package} \${Status}\n' ${bundled[*]} 2>/dev/null | grep -v ' not-installed\$' || true")
 [ -z "$left" ] || fail "dpkg still knows after the purge: $left"
@@ -169,7 +175,7 @@ while read -r path; do
   grep -qE "(^|, )($(IFS='|'; echo "${bundled[*]}"))[:,]" <<<"$owner" &&
     fail "$path is still recorded for a purged package: $owner"
 done <"$work/files"
-strays=$(dt_run "$root" "find / -xdev \\( -path /root/bundle -o -path /tmp \\) -prune -o \\( -iname '*keldo*' -o -iname '*yyjson*' \\) -print")
+strays=$(dt_run "$root" "find / -xdev \\( -path /root/bundle -o -path /tmp -o -path /var/cache/apt/archives \\) -prune -o \\( -iname '*keldo*' -o -iname '*yyjson*' \\) -print")
 [ -z "$strays" ] || fail "left after the purge: $strays"
 echo "purged ${bundled[*]}: $(wc -l <"$work/files") paths checked, none left that no other package owns; no file named keldo or yyjson"
 dt_release "$root"
@@ -183,7 +189,7 @@ DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600 install -y -qq
   "${debs[@]}" >/dev/null
 dpkg-query -W -f='   ${Package} ${Version} ${Status}\n' "${packages[@]}"
 "$top/tests/consumer/system.sh" "$libdir" | sed 's/^/   /'
-(cd "$work" && dpkg-source -x "$bundle"/keldo-crypto_*.dsc host-src >/dev/null)
+(cd "$work" && dpkg-source -x "$bundle"/keldo-crypto_*.dsc host-src >"$work/x.log" 2>&1) || { cat "$work/x.log" >&2; fail "dpkg-source -x"; }
 "$top/tests/version/check_versions.sh" "$work/host-src" --system "$libdir" | sed 's/^/   /'
 
 # man's own warnings (groff's) fail the check, as lintian's do.
