@@ -1,5 +1,5 @@
 # Constant-time check: with KELDO_CT_CHECK the library's secret and
-# declassify hooks (src/ct_check.h) become memcheck client requests, and the
+# declassify hooks (src/platform/ct_check.h) become memcheck client requests, and the
 # check program runs under valgrind, which reports any branch or memory
 # index that depends on a secret. Build it at the release optimisation
 # level: the machine code is what is checked. scripts/ci/45-ctgrind.sh

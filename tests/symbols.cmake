@@ -14,12 +14,21 @@ if(WIN32)
   return()
 endif()
 
+# Declared in the header, defined on another branch not merged yet: the
+# password-hash functions. Empty this list when they land; the check fails
+# once a listed function is exported, so it cannot be forgotten.
+set(KELDO_EXPORTS_PENDING keldo_password_hash keldo_password_encode keldo_password_verify
+    keldo_password_needs_rehash keldo_password_inspect)
+string(REPLACE ";" "," KELDO_EXPORTS_PENDING "${KELDO_EXPORTS_PENDING}")
+
 add_test(NAME exported_symbols
   COMMAND ${CMAKE_COMMAND}
           -DNM=${CMAKE_NM}
           -DLIBRARY=$<TARGET_FILE:keldo_crypto>
           -DHEADER=${PROJECT_SOURCE_DIR}/include/keldo_crypto.h
           -DVERSION_NODE=KELDO_CRYPTO_1
+          -DVERSION_NODE_1_1=KELDO_CRYPTO_1.1
+          "-DPENDING=${KELDO_EXPORTS_PENDING}"
           -P ${CMAKE_CURRENT_SOURCE_DIR}/symbols/check_exports.cmake)
 add_test(NAME exports_bound_inside
   COMMAND ${CMAKE_COMMAND}

@@ -16,9 +16,9 @@
 #include <string>
 #include <vector>
 
-#include "backend_select.h"
-#include "base64_backend.h"
-#include "sha256_backend.h"
+#include "platform/backend_select.h"
+#include "codec/base64_backend.h"
+#include "hash/sha256_backend.h"
 
 #if (defined(__x86_64__) || defined(_M_X64)) && defined(__GNUC__)
 #include <cpuid.h>

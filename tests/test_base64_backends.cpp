@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "backend_select.h"
-#include "base64.h"
-#include "base64_backend.h"
+#include "platform/backend_select.h"
+#include "codec/base64.h"
+#include "codec/base64_backend.h"
 #include "hash_oracle.h"
 
 namespace {

@@ -20,12 +20,13 @@
 #include <string>
 #include <vector>
 
-#include "backend_select.h"
+#include "platform/backend_select.h"
 #include "hash_oracle.h"
-#include "jwt.h"
+#include "token/jwt.h"
 #include "keldo_crypto.h"
-#include "pbkdf2.h"
-#include "sha256.h"
+#include "hash/pbkdf2.h"
+#include "hash/hmac.h"
+#include "hash/sha256.h"
 
 #if __has_include(<valgrind/memcheck.h>)
 #include <valgrind/memcheck.h>

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "ct_check.h"
+#include "platform/ct_check.h"
 
 namespace {
 

@@ -18,9 +18,9 @@
 #include <string>
 #include <vector>
 
-#include "ct_check.h"
+#include "platform/ct_check.h"
 #include "keldo_crypto.h"
-#include "sha256.h"
+#include "hash/sha256.h"
 #include "test_platform.h"
 
 #if !defined(KELDO_CT_CHECK)
@@ -184,6 +184,35 @@ void token_signature() {
     test_platform::use_real_clock();
 }
 
+// The reentrant verify with byte-string secrets, NUL bytes included: the
+// whole secret is marked, its length is public.
+void token_signature_r() {
+    test_platform::set_clock(1700000000);
+    const std::string keys[] = {std::string("\0", 1), std::string("key\0with\0nuls", 14),
+                                std::string(100, '\0') + "long"};
+    for (const std::string &key : keys) {
+        char token[KELDO_JWT_TOKEN_MAX];
+        const int32_t minted = keldo_jwt_mint_r(key.data(), key.size(), "user-1",
+                                                "user@example.org", 600, token, sizeof token,
+                                                nullptr);
+        expect(minted == KELDO_OK, "token minted (1.1)");
+        std::string wrong_sig = token;
+        wrong_sig[wrong_sig.size() - 5] = wrong_sig[wrong_sig.size() - 5] == 'A' ? 'B' : 'A';
+        std::string signing_secret = key;
+        KELDO_CT_SECRET(signing_secret.data(), signing_secret.size());
+
+        char sub[64], email[128];
+        int64_t exp = 0;
+        const int32_t ok = keldo_jwt_verify_r(signing_secret.data(), signing_secret.size(),
+                                              token, sub, email, &exp);
+        expect(ok == KELDO_OK && std::string(sub) == "user-1", "token verifies (1.1)");
+        const int32_t bad = keldo_jwt_verify_r(signing_secret.data(), signing_secret.size(),
+                                               wrong_sig.c_str(), nullptr, nullptr, nullptr);
+        expect(bad == KELDO_E_BAD_SIGNATURE, "forged signature refused (1.1)");
+    }
+    test_platform::use_real_clock();
+}
+
 }  // namespace
 
 int main() {
@@ -192,6 +221,7 @@ int main() {
     sha256_and_hmac();
     pbkdf2();
     token_signature();
+    token_signature_r();
     if (g_failures != 0) {
         std::fprintf(stderr, "%d check(s) failed\n", g_failures);
         return 1;

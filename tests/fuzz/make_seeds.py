@@ -103,6 +103,27 @@ def jwt_seeds():
     return seeds
 
 
+def jwt_r_seeds():
+    """fuzz_jwt_r.cpp: mode, secret length and bytes, then the mode's fields."""
+    keys = [b"fuzzing secret", b"\0", b"key\0with\0nuls", bytes(32), bytes(range(70)), b""]
+    seeds = []
+    for k in keys:
+        good = token(claims(), secret=k)
+        for t in (good, good + b"==", b"a.b", b"a.b.c.d", token(claims(exp=NOW - 1), secret=k),
+                  token(claims(sub="x" * 64), secret=k), good[:-2] + b"AA"):
+            seeds.append(bytes([0, len(k)]) + k + t)
+        for p in (claims(), claims(nbf=NOW + 61), b"[1]", b"", claims(email=None)):
+            seeds.append(bytes([1, len(k)]) + k + p)
+        for sub, email, size in ((b"user-1", b"u@x", 2200), (b"user-1", b"u@x", 100),
+                                 (b"\xc3", b"e", 2200), (b"s" * 400, b"e" * 1066, 2129),
+                                 (b"s" * 400, b"e" * 1066, 2128), (b"s" * 400, b"e" * 1067, 2200),
+                                 (b"s" * 63, b"e" * 127, 300)):
+            seeds.append(bytes([2, len(k)]) + k + struct.pack("<H", len(sub)) + sub +
+                         struct.pack("<H", len(email)) + email + struct.pack("<H", 600) +
+                         struct.pack("<H", size))
+    return seeds
+
+
 def hash_seeds():
     seeds = []
     for n in (0, 1, 55, 56, 63, 64, 65, 119, 120, 200, 1000):
@@ -173,6 +194,7 @@ def tool_json_print_seeds():
 if __name__ == "__main__":
     write("base64", base64_seeds())
     write("jwt", jwt_seeds())
+    write("jwt_r", jwt_r_seeds())
     write("hash", hash_seeds())
     write("compare", compare_seeds())
     write("tool_checksum", tool_checksum_seeds())
