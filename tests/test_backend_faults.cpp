@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "platform/backend_select.h"
+#include "codec/base64.h"
 #include "codec/base64_backend.h"
 #include "hash/sha256_backend.h"
 
@@ -284,6 +285,76 @@ TEST(PlantedFaults, Base64SelfTestRefusesEachOne) {
         }
     }
     g_b64_fault = B64Fault::none;
+}
+
+// ---- What the primitives use -----------------------------------------------------
+
+// Which entries the Base64 primitives call, counted through a backend planted
+// as the library's choice: handing a short text to the bulk loop, or a long
+// one to the scalar code, would only be slower, and no result would change.
+struct entry_counts {
+    size_t encode, decode, encode_short, decode_short;
+};
+entry_counts g_count;
+
+size_t count_encode(const uint8_t *in, size_t len, char *out, int32_t url) {
+    ++g_count.encode;
+    return g_b64->encode(in, len, out, url);
+}
+size_t count_decode(const unsigned char *in, size_t len, uint8_t *out, int32_t url) {
+    ++g_count.decode;
+    return g_b64->decode(in, len, out, url);
+}
+void count_encode_short(const uint8_t *in, size_t len, char *out, int32_t url) {
+    ++g_count.encode_short;
+    g_b64->encode_short(in, len, out, url);
+}
+bool count_decode_short(const unsigned char *in, size_t len, uint8_t *out, int32_t url) {
+    ++g_count.decode_short;
+    return g_b64->decode_short(in, len, out, url);
+}
+
+TEST(PlantedFaults, Base64UsesEachFastEntryWhereItApplies) {
+    auto &d = base64_dispatch();
+    const base64_backend *saved = d.chosen.load();
+    std::vector<uint8_t> data(200);
+    for (size_t i = 0; i < data.size(); ++i) data[i] = uint8_t(i * 151 + 7);
+    for (const base64_backend *base : b64_backends_here()) {
+        g_b64 = base;
+        const base64_backend counting{
+            "counting", base->needs, count_encode, count_decode,
+            base->encode_short != nullptr ? count_encode_short : nullptr,
+            base->decode_short != nullptr ? count_decode_short : nullptr};
+        d.chosen.store(&counting);
+        for (size_t n = 0; n <= data.size(); ++n) {
+            for (int32_t url = 0; url < 2; ++url) {
+                char text[300];
+                g_count = {};
+                ASSERT_EQ(base64_encode(data.data(), n, text, sizeof text, url), 0);
+                // Whole messages up to 48 bytes go to the short encoder.
+                const bool short_in = base->encode_short != nullptr && n <= 48;
+                EXPECT_EQ(g_count.encode_short, short_in ? 1u : 0u) << base->name << " " << n;
+                EXPECT_EQ(g_count.encode, short_in ? 0u : 1u) << base->name << " " << n;
+
+                const size_t chars = strlen(text);
+                uint8_t back[200];
+                uint64_t back_len = 0;
+                g_count = {};
+                ASSERT_EQ(base64_decode_n(text, chars, back, sizeof back, &back_len, url), 0);
+                // Up to 64 characters (with the padding left off) the short
+                // decoder is asked first; the bulk loop takes what it declines.
+                size_t unpadded = chars;
+                while (unpadded > 0 && text[unpadded - 1] == '=') --unpadded;
+                const bool short_out = base->decode_short != nullptr && unpadded <= 64;
+                EXPECT_EQ(g_count.decode_short, short_out ? 1u : 0u) << base->name << " " << chars;
+                EXPECT_LE(g_count.decode, 1u);
+                if (!short_out) {
+                    EXPECT_EQ(g_count.decode, 1u) << base->name << " " << chars;
+                }
+            }
+        }
+    }
+    d.chosen.store(saved);
 }
 
 // ---- The choice -------------------------------------------------------------------

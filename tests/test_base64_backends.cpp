@@ -159,7 +159,8 @@ TEST_P(Codec, FastLoopsTakeEveryValidCharacter) {
     std::vector<uint8_t> out(256);
     for (int url = 0; url < 2; ++url) {
         const std::string alphabet = url != 0 ? std_chars + "-_" : std_chars;
-        for (const size_t n : std::vector<size_t>{16, 32, 64, 128}) {
+        // Whole runs, and runs with an overlapping last one.
+        for (const size_t n : std::vector<size_t>{16, 20, 32, 36, 44, 60, 64, 100, 128}) {
             const std::vector<uint8_t> data = rng.bytes(n / 4 * 3);
             const std::string text = reference(data.data(), data.size(), false);
             for (size_t pos = 0; pos < n; ++pos) {
@@ -171,7 +172,8 @@ TEST_P(Codec, FastLoopsTakeEveryValidCharacter) {
                         ASSERT_EQ(b->decode(u, n, out.data(), url), n)
                             << "'" << c << "' at " << pos << " of " << n << ", url " << url;
                     }
-                    if (b->decode_short != nullptr && n >= 32 && n <= kBase64ShortChars) {
+                    // The short entries take up to 64 characters (48 bytes).
+                    if (b->decode_short != nullptr && n >= 32 && n <= 64) {
                         ASSERT_TRUE(b->decode_short(u, n, out.data(), url))
                             << "'" << c << "' at " << pos << " of " << n << ", url " << url;
                     }
@@ -181,7 +183,8 @@ TEST_P(Codec, FastLoopsTakeEveryValidCharacter) {
         // A token signature's size: 43 characters, a partial group of 3.
         if (b->decode_short != nullptr) {
             const std::vector<uint8_t> data = rng.bytes(32);
-            const std::string text = reference(data.data(), data.size(), true);
+            std::string text = reference(data.data(), data.size(), url != 0);
+            text.erase(text.find_last_not_of('=') + 1);
             ASSERT_EQ(text.size(), 43u);
             for (size_t pos = 0; pos + 1 < text.size(); ++pos) {
                 for (const char c : alphabet) {
