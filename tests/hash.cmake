@@ -4,3 +4,5 @@ keldo_add_test(test_hmac test_hmac.cpp LIBS OpenSSL::Crypto)
 keldo_add_test(test_pbkdf2 test_pbkdf2.cpp LIBS OpenSSL::Crypto)
 keldo_add_test(test_wycheproof_hash test_wycheproof_hash.cpp)
 keldo_add_test(test_hash_heap test_hash_heap.cpp ALLOC_COUNTING)
+# The wiping of working secrets, seen on the stack after each call.
+keldo_add_test(test_wipe test_wipe.cpp LIBS OpenSSL::Crypto)

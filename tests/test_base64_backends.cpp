@@ -12,6 +12,7 @@
 
 #include "platform/backend_select.h"
 #include "codec/base64.h"
+#include "codec/base64_backend.h"
 #include "hash_oracle.h"
 
 namespace {
@@ -131,6 +132,80 @@ TEST_P(Codec, RejectedCharacterAtEveryPosition) {
                     << "written past the groups before position " << pos << " of " << n << " bytes ("
                     << int(c) << ")";
                 ASSERT_EQ(out_len, 77u);
+            }
+        }
+    }
+}
+
+const base64_backend *entry(const std::string &name) {
+    const dispatch_point<base64_backend> &d = base64_dispatch();
+    for (size_t i = 0; i < d.count; ++i)
+        if (name == d.table[i].name) return &d.table[i];
+    return nullptr;
+}
+
+// What the fast loops take, seen at their own entries: a loop that refused a
+// valid character would only hand its run to the scalar code, correct and
+// slow, and no result above would change. Every character of each alphabet
+// at every position of texts one and several runs long must be consumed
+// whole, by the bulk decoder and by the short one, and the bulk encoder
+// leaves the scalar code at most the five groups too short for its loads.
+TEST_P(Codec, FastLoopsTakeEveryValidCharacter) {
+    const base64_backend *b = entry(GetParam());
+    ASSERT_NE(b, nullptr);
+    if (b->decode == nullptr && b->decode_short == nullptr) GTEST_SKIP() << "no fast loops";
+    const std::string std_chars = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    oracle::Rng rng(0xb64004);
+    std::vector<uint8_t> out(256);
+    for (int url = 0; url < 2; ++url) {
+        const std::string alphabet = url != 0 ? std_chars + "-_" : std_chars;
+        // Whole runs, and runs with an overlapping last one.
+        for (const size_t n : std::vector<size_t>{16, 20, 32, 36, 44, 60, 64, 100, 128}) {
+            const std::vector<uint8_t> data = rng.bytes(n / 4 * 3);
+            const std::string text = reference(data.data(), data.size(), false);
+            for (size_t pos = 0; pos < n; ++pos) {
+                for (const char c : alphabet) {
+                    std::string t = text;
+                    t[pos] = c;
+                    const auto *u = reinterpret_cast<const unsigned char *>(t.data());
+                    if (b->decode != nullptr) {
+                        ASSERT_EQ(b->decode(u, n, out.data(), url), n)
+                            << "'" << c << "' at " << pos << " of " << n << ", url " << url;
+                    }
+                    // The short entries take up to 64 characters (48 bytes).
+                    if (b->decode_short != nullptr && n >= 32 && n <= 64) {
+                        ASSERT_TRUE(b->decode_short(u, n, out.data(), url))
+                            << "'" << c << "' at " << pos << " of " << n << ", url " << url;
+                    }
+                }
+            }
+        }
+        // A token signature's size: 43 characters, a partial group of 3.
+        if (b->decode_short != nullptr) {
+            const std::vector<uint8_t> data = rng.bytes(32);
+            std::string text = reference(data.data(), data.size(), url != 0);
+            text.erase(text.find_last_not_of('=') + 1);
+            ASSERT_EQ(text.size(), 43u);
+            for (size_t pos = 0; pos + 1 < text.size(); ++pos) {
+                for (const char c : alphabet) {
+                    std::string t = text;
+                    t[pos] = c;
+                    ASSERT_TRUE(b->decode_short(reinterpret_cast<const unsigned char *>(t.data()), 43,
+                                                out.data(), url))
+                        << "'" << c << "' at " << pos << ", url " << url;
+                }
+            }
+        }
+    }
+    if (b->encode != nullptr) {
+        const std::vector<uint8_t> data = rng.bytes(200);
+        std::string chars(4 * 200 / 3 + 4, '#');
+        for (size_t n = 16; n <= data.size(); ++n) {
+            for (int url = 0; url < 2; ++url) {
+                const size_t done = b->encode(data.data(), n, chars.data(), url);
+                ASSERT_EQ(done % 3, 0u) << n;
+                ASSERT_GE(done + 15, n / 3 * 3) << n << ", url " << url;
+                ASSERT_LE(done, n) << n;
             }
         }
     }

@@ -37,6 +37,58 @@ TEST(Dispatch, EveryBackendWithItsFeaturesPassesItsSelfTest) {
     EXPECT_FALSE(base64_backend_runs_here(nullptr));
 }
 
+// The x86-64 decoding of CPUID and XCR0, fed processors and operating
+// systems this machine is not (bit positions from the Intel SDM, vol. 2A,
+// CPUID; XCR0 bits 1-2 SSE/AVX state, 5-7 opmask and ZMM state). A vector
+// feature counts only when the OS saves its registers.
+struct cpuid_case {
+    const char *what;
+    x86_cpuid_words words;
+    uint32_t want;
+};
+
+constexpr uint32_t kSsse3 = 1u << 9, kSse41 = 1u << 19, kOsxsave = 1u << 27, kAvx = 1u << 28;
+constexpr uint32_t kBmi1 = 1u << 3, kAvx2 = 1u << 5, kBmi2 = 1u << 8, kAvx512f = 1u << 16,
+                   kSha = 1u << 29, kAvx512bw = 1u << 30;
+constexpr uint32_t kVbmi = 1u << 1;
+constexpr uint32_t kAllLeaf1 = kSsse3 | kSse41 | kOsxsave | kAvx;
+constexpr uint32_t kAllLeaf7 = kBmi1 | kAvx2 | kBmi2 | kAvx512f | kSha | kAvx512bw;
+constexpr uint32_t kEverything = cpu_ssse3 | cpu_sse41 | cpu_sha | cpu_avx2 | cpu_bmi1 | cpu_bmi2 |
+                                 cpu_avx512bw | cpu_avx512vbmi;
+
+const cpuid_case kCpuidCases[] = {
+    {"nothing", {0, 0, 0, 0, 0}, 0},
+    {"SSSE3 alone", {kSsse3, 1, 0, 0, 0}, cpu_ssse3},
+    {"SSE4.1 alone", {kSse41, 1, 0, 0, 0}, cpu_sse41},
+    {"everything, all states saved", {kAllLeaf1, 7, kAllLeaf7, kVbmi, 0xe7}, kEverything},
+    {"leaf 7 not offered: its words are not read", {kAllLeaf1, 6, kAllLeaf7, kVbmi, 0xe7},
+     cpu_ssse3 | cpu_sse41},
+    {"SHA extensions", {kSsse3 | kSse41, 7, kSha, 0, 0}, cpu_ssse3 | cpu_sse41 | cpu_sha},
+    {"BMI1 and BMI2 need no OS state", {0, 7, kBmi1 | kBmi2, 0, 0}, cpu_bmi1 | cpu_bmi2},
+    {"AVX2 without OSXSAVE", {kAvx, 7, kAvx2, 0, 0x7}, 0},
+    {"AVX2 without AVX", {kOsxsave, 7, kAvx2, 0, 0x7}, 0},
+    {"AVX2, YMM state not saved", {kOsxsave | kAvx, 7, kAvx2, 0, 0x3}, 0},
+    {"AVX2, SSE state not saved", {kOsxsave | kAvx, 7, kAvx2, 0, 0x5}, 0},
+    {"AVX2, states saved", {kOsxsave | kAvx, 7, kAvx2, 0, 0x7}, cpu_avx2},
+    {"AVX-512, opmask state not saved", {kOsxsave | kAvx, 7, kAvx512f | kAvx512bw, kVbmi, 0xc7}, 0},
+    {"AVX-512, upper ZMM state not saved", {kOsxsave | kAvx, 7, kAvx512f | kAvx512bw, kVbmi, 0xa7},
+     0},
+    {"AVX-512, high ZMM state not saved", {kOsxsave | kAvx, 7, kAvx512f | kAvx512bw, kVbmi, 0x67},
+     0},
+    {"AVX-512 states without YMM", {kOsxsave | kAvx, 7, kAvx512f | kAvx512bw, kVbmi, 0xe3}, 0},
+    {"AVX-512BW and VBMI", {kOsxsave | kAvx, 7, kAvx512f | kAvx512bw, kVbmi, 0xe7},
+     cpu_avx512bw | cpu_avx512vbmi},
+    {"AVX-512BW without F", {kOsxsave | kAvx, 7, kAvx512bw, kVbmi, 0xe7}, 0},
+    {"AVX-512F without BW", {kOsxsave | kAvx, 7, kAvx512f, kVbmi, 0xe7}, 0},
+    {"AVX-512BW without VBMI", {kOsxsave | kAvx, 7, kAvx512f | kAvx512bw, 0, 0xe7}, cpu_avx512bw},
+    {"XCR0 ignored without OSXSAVE", {kAvx, 7, kAvx2 | kAvx512f | kAvx512bw, kVbmi, 0xe7}, 0},
+};
+
+TEST(Dispatch, CpuidDecoding) {
+    for (const cpuid_case &c : kCpuidCases)
+        EXPECT_EQ(x86_features_from(c.words), c.want) << c.what;
+}
+
 #if (defined(__x86_64__) || defined(_M_X64)) && defined(__GNUC__) && !defined(__clang__)
 bool pinned(const char *variable) {
     const char *v = std::getenv(variable);

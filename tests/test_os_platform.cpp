@@ -49,6 +49,18 @@ TEST(OsPlatform, SixteenByteRequestsAreFilledAndUniform) {
     for (size_t k = 0; k < 16; ++k) EXPECT_LT(kept[k], 400u) << "offset " << k;
 }
 
+// Linux's getrandom hands out at most 32 MiB - 1 a call: a request larger
+// than that takes several, and its end must be filled like its start.
+TEST(OsPlatform, RequestsLongerThanOneCallAreFilledToTheEnd) {
+    constexpr size_t n = 40u << 20, tail = 1u << 20;
+    std::vector<uint8_t> buf(n, 0xa5);
+    ASSERT_EQ(platform_random_bytes(buf.data(), n), 0);
+    size_t kept = 0;
+    for (size_t i = n - tail; i < n; ++i) kept += buf[i] == 0xa5;
+    // About 4096 expected (standard deviation 64).
+    EXPECT_LT(kept, 2 * tail / 256) << "the last MiB was not written";
+}
+
 TEST(OsPlatform, SuccessiveRequestsDiffer) {
     std::array<uint8_t, 32> a{}, b{};
     ASSERT_EQ(platform_random_bytes(a.data(), a.size()), 0);

@@ -28,6 +28,19 @@ enum cpu_feature : uint32_t {
 // each primitive asks).
 uint32_t cpu_features();
 
+// What the x86-64 probe reads: CPUID leaf 1 ECX, the highest standard leaf,
+// leaf 7 EBX and ECX, and XCR0 (read only when OSXSAVE is set). Decoded
+// apart from the reading, so that tests can present processors and
+// operating systems this machine is not.
+struct x86_cpuid_words {
+    uint32_t leaf1_ecx;
+    uint32_t max_leaf;
+    uint32_t leaf7_ebx;
+    uint32_t leaf7_ecx;
+    uint64_t xcr0;
+};
+uint32_t x86_features_from(const x86_cpuid_words &w);
+
 // One primitive's choice. Backend is a record with at least `name` and
 // `needs` (cpu_feature bits); the last entry of the table needs nothing and
 // is the reference every other one is tested against. Constant-initialised:
