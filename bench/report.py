@@ -137,6 +137,7 @@ def chart(ctx, runs, path, commit):
     import matplotlib
     matplotlib.use("Agg")
     import matplotlib.pyplot as plt
+    import matplotlib.ticker
 
     ops = {}
     for name, r in sorted(runs.items(), key=lambda kv: kv[1]["order"]):
@@ -146,20 +147,21 @@ def chart(ctx, runs, path, commit):
     for op, impls in ops.items():
         if "ours" not in impls:
             continue  # pinned-backend runs have no default row
-        peers = sorted(((impls[i]["label"] or i, impls[i]["ns"] / impls["ours"]["ns"])
-                        for i in impls if not i.startswith("ours") and i != "memcpy"),
-                       key=lambda pr: -pr[1])
+        peers = sorted((impls[i]["label"] or i, impls[i]["ns"] / impls["ours"]["ns"])
+                       for i in impls if not i.startswith("ours") and i != "memcpy")
         if peers:
             rows.append((op, peers))
     if not rows:
         sys.exit("report: nothing to chart (no operation has a peer)")
     labels = sorted({label for _, peers in rows for label, _ in peers})
-    colours = {label: plt.get_cmap("tab10")(k % 10) for k, label in enumerate(labels)}
+    palette = plt.get_cmap("tab10" if len(labels) <= 10 else "tab20")
+    colours = {label: palette(k % palette.N) for k, label in enumerate(labels)}
 
     plt.rcParams["svg.hashsalt"] = "keldo-crypto"  # stable element ids
+    plt.rcParams["svg.fonttype"] = "none"  # text stays text: small, searchable
     bar = 0.22
     height = sum(len(p) for _, p in rows) * bar + len(rows) * 0.12 + 1.6
-    fig, ax = plt.subplots(figsize=(9, max(4.0, height)))
+    fig, ax = plt.subplots(figsize=(11, max(4.0, height)))
     y, ticks, seen = 0.0, [], set()
     for op, peers in rows:
         start = y
@@ -173,13 +175,19 @@ def chart(ctx, runs, path, commit):
         y += 0.12
     ax.set_xscale("log")
     ax.axvline(1.0, color="black", linewidth=1)
+    ax.xaxis.set_major_locator(matplotlib.ticker.FixedLocator(
+        [0.1, 0.2, 0.5, 1, 2, 5, 10, 20, 50, 100]))
+    ax.xaxis.set_major_formatter(matplotlib.ticker.FuncFormatter(lambda v, _: f"{v:g} ×"))
+    ax.xaxis.set_minor_formatter(matplotlib.ticker.NullFormatter())
+    ax.grid(axis="x", which="major", linewidth=0.3, alpha=0.5)
     ax.set_yticks([t for t, _ in ticks], [op for _, op in ticks], fontsize=7)
     ax.invert_yaxis()
     ax.set_xlabel("peer time / keldo-crypto time (log scale; right of the line: keldo-crypto is faster)")
     lo = min(r for _, p in rows for _, r in p)
     hi = max(r for _, p in rows for _, r in p)
     ax.set_xlim(min(lo, 1.0) / 1.5, hi * 1.6)
-    ax.legend(fontsize=7, loc="lower right", title="peer", title_fontsize=7)
+    ax.legend(fontsize=7, loc="upper left", bbox_to_anchor=(1.01, 1.0), title="peer",
+              title_fontsize=7)
     cpu = f"{ctx.get('cpu_model', '?')} ({ctx.get('num_cpus', '?')} CPUs)"
     caption = f"{cpu}, {ctx.get('date', '?')}"
     if commit:
