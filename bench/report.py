@@ -7,7 +7,12 @@ library ("ours-<backend>": one row per backend pinned, keldo_bench_internal),
 "units" (when present) the units of work per call (PBKDF2 iterations).
 With repetitions, the median is used; otherwise the single run.
 
-usage: report.py RESULTS.json [--commit SHA]
+With --svg, also draws the ratios as a chart: for each operation one bar
+per peer, peer time / our time on a logarithmic axis, a line at 1 x, the
+processor and the date in the caption (matplotlib, Agg backend: no display
+and no network needed).
+
+usage: report.py RESULTS.json [--commit SHA] [--svg CHART.svg]
 """
 import argparse
 import json
@@ -127,10 +132,79 @@ def scaling(runs):
     return "\n".join(lines)
 
 
+def chart(ctx, runs, path, commit):
+    """peer time / our time for each operation and peer, as an SVG file."""
+    import matplotlib
+    matplotlib.use("Agg")
+    import matplotlib.pyplot as plt
+    import matplotlib.ticker
+
+    ops = {}
+    for name, r in sorted(runs.items(), key=lambda kv: kv[1]["order"]):
+        op, _, impl = name.rpartition("/")
+        ops.setdefault(op, {})[impl] = r
+    rows = []  # (operation, [(peer label, ratio)]) in registration order
+    for op, impls in ops.items():
+        if "ours" not in impls:
+            continue  # pinned-backend runs have no default row
+        peers = sorted((impls[i]["label"] or i, impls[i]["ns"] / impls["ours"]["ns"])
+                       for i in impls if not i.startswith("ours") and i != "memcpy")
+        if peers:
+            rows.append((op, peers))
+    if not rows:
+        sys.exit("report: nothing to chart (no operation has a peer)")
+    labels = sorted({label for _, peers in rows for label, _ in peers})
+    palette = plt.get_cmap("tab10" if len(labels) <= 10 else "tab20")
+    colours = {label: palette(k % palette.N) for k, label in enumerate(labels)}
+
+    plt.rcParams["svg.hashsalt"] = "keldo-crypto"  # stable element ids
+    plt.rcParams["svg.fonttype"] = "none"  # text stays text: small, searchable
+    bar = 0.22
+    height = sum(len(p) for _, p in rows) * bar + len(rows) * 0.12 + 1.6
+    fig, ax = plt.subplots(figsize=(11, max(4.0, height)))
+    y, ticks, seen = 0.0, [], set()
+    for op, peers in rows:
+        start = y
+        for label, ratio in peers:
+            ax.barh(y, ratio, height=bar * 0.9, color=colours[label],
+                    label=None if label in seen else label)
+            ax.text(ratio * 1.04, y, f"{ratio:.2f}", va="center", fontsize=6.5)
+            seen.add(label)
+            y += bar
+        ticks.append(((start + y - bar) / 2, op))
+        y += 0.12
+    ax.set_xscale("log")
+    ax.axvline(1.0, color="black", linewidth=1)
+    ax.xaxis.set_major_locator(matplotlib.ticker.FixedLocator(
+        [0.1, 0.2, 0.5, 1, 2, 5, 10, 20, 50, 100]))
+    ax.xaxis.set_major_formatter(matplotlib.ticker.FuncFormatter(lambda v, _: f"{v:g} ×"))
+    ax.xaxis.set_minor_formatter(matplotlib.ticker.NullFormatter())
+    ax.grid(axis="x", which="major", linewidth=0.3, alpha=0.5)
+    ax.set_yticks([t for t, _ in ticks], [op for _, op in ticks], fontsize=7)
+    ax.invert_yaxis()
+    ax.set_xlabel("peer time / keldo-crypto time (log scale; right of the line: keldo-crypto is faster)")
+    lo = min(r for _, p in rows for _, r in p)
+    hi = max(r for _, p in rows for _, r in p)
+    ax.set_xlim(min(lo, 1.0) / 1.5, hi * 1.6)
+    ax.legend(fontsize=7, loc="upper left", bbox_to_anchor=(1.01, 1.0), title="peer",
+              title_fontsize=7)
+    cpu = f"{ctx.get('cpu_model', '?')} ({ctx.get('num_cpus', '?')} CPUs)"
+    caption = f"{cpu}, {ctx.get('date', '?')}"
+    if commit:
+        caption += f", commit {commit[:12]}"
+    caption += "; CPU time per call, median of the repetitions"
+    fig.text(0.01, 0.005, caption, fontsize=7, ha="left", va="bottom")
+    ax.set_title("keldo-crypto against its peers, same process, same inputs", fontsize=9)
+    fig.tight_layout(rect=(0, 0.02, 1, 1))
+    fig.savefig(path, format="svg", metadata={"Date": None})
+    plt.close(fig)
+
+
 def main():
     ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     ap.add_argument("results")
     ap.add_argument("--commit", default="")
+    ap.add_argument("--svg", help="also write the ratios as an SVG chart to this file")
     args = ap.parse_args()
     ctx, runs = load(args.results)
     if not runs:
@@ -157,6 +231,9 @@ def main():
     if lines:
         print()
         print(lines)
+    if args.svg:
+        chart(ctx, runs, args.svg, args.commit)
+        print(f"report: chart written to {args.svg}", file=sys.stderr)
 
 
 if __name__ == "__main__":

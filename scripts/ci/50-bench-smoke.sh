@@ -19,8 +19,10 @@ exe="$build/bench/keldo_bench"
 out="$build/smoke.json"
 rm -f "$out"
 "$exe" --benchmark_min_time=0.001 --benchmark_out="$out" --benchmark_out_format=json
-# The report must read the results: every case ran and none failed.
-/usr/bin/python3 "$top/bench/report.py" "$out" >/dev/null
+# The report must read the results (every case ran and none failed) and
+# draw its chart.
+/usr/bin/python3 "$top/bench/report.py" "$out" --svg "$build/smoke.svg" >/dev/null
+grep -q '<svg' "$build/smoke.svg" || { echo "50-bench-smoke: no chart drawn" >&2; exit 1; }
 
 internal="$build/bench/keldo_bench_internal"
 [ -x "$internal" ] || { echo "50-bench-smoke: keldo_bench_internal was not built" >&2; exit 1; }

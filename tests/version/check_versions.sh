@@ -78,6 +78,19 @@ else
   bad "$tool is not installed"
 fi
 
+# The manual pages name the project and its version in their header and
+# footer (.Os); pages that are links to another carry none.
+if [ -d "$src/man" ]; then
+  pages=0 wrong=0
+  while IFS= read -r page; do
+    pages=$((pages + 1))
+    os=$(sed -n 's/^\.Os *//p' "$page")
+    [ "$os" = "keldo-crypto $version" ] ||
+      { bad "${page#"$src"/}: .Os '$os', expected 'keldo-crypto $version'"; wrong=1; }
+  done < <(find "$src/man" -type f -name '*.[0-9]' | sort)
+  [ "$wrong" -ne 0 ] || ok "manual pages: $pages with .Os keldo-crypto $version"
+fi
+
 # The Debian packaging, when the tree has it: upstream version, symbols
 # file and runtime package named after the SONAME.
 if [ -f "$src/debian/changelog" ]; then
