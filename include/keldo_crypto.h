@@ -193,7 +193,28 @@ KELDO_API int32_t keldo_jwt_verify(const char *secret, const char *token,
 #define KELDO_E_MINT_HMAC -1004                /* "jwt_mint: hmac calculation failed" */
 #define KELDO_E_MINT_SIGNATURE -1005           /* "jwt_mint: failed to base64url encode signature" */
 #define KELDO_E_VERIFY_HMAC -1006              /* "jwt_verify: failed to compute HMAC" */
-/* Password codes: KELDO_E_PASSWORD_* below (kinds 1, 2, 8, 9 and 10). */
+/* The password codes. Within a kind, token codes count from x01 and
+ * password codes from x21. The texts name password_hash for the refusals of
+ * keldo_password_hash and keldo_password_encode alike, and password_verify
+ * for everything about a stored string, whichever of keldo_password_verify,
+ * keldo_password_needs_rehash or keldo_password_inspect read it. */
+#define KELDO_E_PASSWORD_NULL_ARGUMENT -121    /* "password_hash: null parameter passed" */
+#define KELDO_E_PASSWORD_TOO_LONG -122         /* "password_hash: password longer than 4096 bytes" */
+#define KELDO_E_PASSWORD_ITERATIONS -123       /* "password_hash: iterations above 100000000" */
+#define KELDO_E_PASSWORD_FORM -124             /* "password_hash: unknown hash form" */
+#define KELDO_E_PASSWORD_SALT -125             /* "password_hash: salt empty, too long, or holding '$' or NUL" */
+#define KELDO_E_PASSWORD_VERIFY_NULL_ARGUMENT -126 /* "password_verify: null password or stored hash" */
+#define KELDO_E_PASSWORD_BUFFER_TOO_SMALL -221 /* "password_hash: output buffer too small" */
+#define KELDO_E_PASSWORD_MISMATCH -801         /* "password_verify: password does not match" */
+#define KELDO_E_PASSWORD_UNKNOWN_FORMAT -901   /* "password_verify: unrecognised hash format" */
+#define KELDO_E_PASSWORD_AMBIGUOUS -902        /* "password_verify: Werkzeug hash without an iteration count is ambiguous" */
+#define KELDO_E_PASSWORD_FIELDS -903           /* "password_verify: wrong number of fields in the hash" */
+#define KELDO_E_PASSWORD_STORED_ITERATIONS -904 /* "password_verify: iteration count not a canonical number from 1 to 100000000" */
+#define KELDO_E_PASSWORD_STORED_SALT -905      /* "password_verify: salt empty, over 1024 characters or not canonical" */
+#define KELDO_E_PASSWORD_STORED_KEY -906       /* "password_verify: hash field not the canonical encoding of 32 bytes" */
+#define KELDO_E_PASSWORD_RANDOM -1021          /* "password_hash: random source failed" */
+#define KELDO_E_PASSWORD_DERIVE -1022          /* "password_hash: key derivation failed" */
+#define KELDO_E_PASSWORD_VERIFY_DERIVE -1023   /* "password_verify: key derivation failed" */
 
 /* The fixed text of a status: "OK" for KELDO_OK, the message listed in the
  * manual page keldo_crypto_status_text(3) for each code, and
@@ -242,8 +263,10 @@ KELDO_API int32_t keldo_password_hash(const void *password, uint64_t password_le
                                       uint32_t iterations, char *out,
                                       uint64_t out_size);
 
-/* As keldo_password_hash, in the given form with the caller's salt (for
- * Django and Werkzeug, salt is text: no '$', at most 1024 bytes). */
+/* As keldo_password_hash, in the given form with the caller's salt: for
+ * Django and Werkzeug the salt is text (1 to 128 bytes, no '$' or NUL), for
+ * the PHC and passlib forms bytes (1 to 96, encoded to at most 128
+ * characters), so that every result fits KELDO_PASSWORD_HASH_MAX. */
 KELDO_API int32_t keldo_password_encode(int32_t form, const void *password,
                                         uint64_t password_len, const void *salt,
                                         uint64_t salt_len, uint32_t iterations,
