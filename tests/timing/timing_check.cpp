@@ -236,6 +236,58 @@ Inputs token_inputs() {
     return in;
 }
 
+// A stored password hash in one of the four forms (one iteration: the
+// derivation's cost is not what is measured) whose key field is the derived
+// key altered in its first or its last byte, encoded as the form encodes it.
+// The untouched key, encoded here, must give the library's own string.
+std::string encode_key(int32_t form, const uint8_t key[32]) {
+    if (form == KELDO_PASSWORD_WERKZEUG) {
+        std::string hex;
+        for (int i = 0; i < 32; ++i) {
+            char two[3];
+            std::snprintf(two, sizeof two, "%02x", key[i]);
+            hex += two;
+        }
+        return hex;
+    }
+    char text[48];
+    if (keldo_crypto_base64_encode(key, 32, text, sizeof text) != 0)
+        setup_failed("Base64 encoding failed");
+    std::string b64 = text;
+    if (form == KELDO_PASSWORD_DJANGO) return b64;
+    b64.erase(b64.find_last_not_of('=') + 1);
+    if (form == KELDO_PASSWORD_PASSLIB) std::replace(b64.begin(), b64.end(), '+', '.');
+    return b64;
+}
+
+Inputs password_inputs(int32_t form) {
+    const char salt[] = "timing-salt-0123";
+    const uint64_t salt_len = sizeof salt - 1;
+    char stored[KELDO_PASSWORD_HASH_MAX];
+    if (keldo_password_encode(form, kPassword, sizeof kPassword - 1, salt, salt_len, 1, stored,
+                              sizeof stored) != KELDO_OK)
+        setup_failed("keldo_password_encode failed");
+    uint8_t key[32];
+    if (keldo_crypto_pbkdf2_sha256(kPassword, sizeof kPassword - 1, salt, salt_len, 1, key, 32) != 0)
+        setup_failed("PBKDF2 failed");
+    const std::string text = stored;
+    const std::string head = text.substr(0, text.rfind('$') + 1);
+    if (head + encode_key(form, key) != text) setup_failed("the key field is not encoded as expected");
+    Inputs in;
+    in.match = with_nul(text);
+    for (int c = 0; c < 2; ++c) {
+        uint8_t bad[32];
+        std::memcpy(bad, key, 32);
+        bad[c == 0 ? 0 : 31] ^= 1;
+        in.cls[c] = with_nul(head + encode_key(form, bad));
+    }
+    return in;
+}
+Inputs phc_inputs() { return password_inputs(KELDO_PASSWORD_PHC); }
+Inputs django_inputs() { return password_inputs(KELDO_PASSWORD_DJANGO); }
+Inputs passlib_inputs() { return password_inputs(KELDO_PASSWORD_PASSLIB); }
+Inputs werkzeug_inputs() { return password_inputs(KELDO_PASSWORD_WERKZEUG); }
+
 int32_t call_secure_compare(const uint8_t *buf) {
     return keldo_crypto_secure_compare(g_expected, buf, kCompareLen);
 }
@@ -246,17 +298,23 @@ int32_t call_jwt_verify(const uint8_t *buf) {
     return keldo_jwt_verify(kSecret, reinterpret_cast<const char *>(buf), nullptr, nullptr,
                             nullptr);
 }
+int32_t call_password_verify(const uint8_t *buf) {
+    return keldo_password_verify(kPassword, sizeof kPassword - 1,
+                                 reinterpret_cast<const char *>(buf));
+}
 // Through a volatile pointer: the compiler may neither inline nor widen it.
 int (*volatile g_memcmp)(const void *, const void *, size_t) = std::memcmp;
 int32_t call_memcmp(const uint8_t *buf) {
     return g_memcmp(g_expected, buf, kCompareLen) == 0 ? 0 : 1;
 }
 
-enum class Runs { once, every_backend };
+// once: on the library's own choice; every_backend: on each SHA-256 and
+// Base64 pair; every_sha256: on each SHA-256 backend.
+enum class Runs { once, every_backend, every_sha256 };
 
 struct Case {
     const char *name;
-    Runs runs;  // every_backend for what hashes or decodes through a backend
+    Runs runs;
     Inputs (*inputs)();
     int32_t (*call)(const uint8_t *buf);
     int32_t match_result;    // of the untouched input
@@ -272,6 +330,16 @@ const Case kCases[] = {
      1, "keldo_verify_password_hash: password hash mismatch", false},
     {"keldo_jwt_verify", Runs::every_backend, token_inputs, call_jwt_verify, 0, -1,
      "jwt_verify: signature verification failed", false},
+    // The derivation runs on the SHA-256 backends; the key field's decoding
+    // differs by form and uses none.
+    {"keldo_password_verify PHC", Runs::every_sha256, phc_inputs, call_password_verify, KELDO_OK,
+     KELDO_E_PASSWORD_MISMATCH, nullptr, false},
+    {"keldo_password_verify Django", Runs::once, django_inputs, call_password_verify, KELDO_OK,
+     KELDO_E_PASSWORD_MISMATCH, nullptr, false},
+    {"keldo_password_verify passlib", Runs::once, passlib_inputs, call_password_verify, KELDO_OK,
+     KELDO_E_PASSWORD_MISMATCH, nullptr, false},
+    {"keldo_password_verify Werkzeug", Runs::once, werkzeug_inputs, call_password_verify,
+     KELDO_OK, KELDO_E_PASSWORD_MISMATCH, nullptr, false},
     {"memcmp (leaky reference)", Runs::once, compare_inputs, call_memcmp, 0, 1, nullptr, true},
 };
 
@@ -296,6 +364,18 @@ std::vector<Backends> backend_runs() {
     for (size_t i = 0; i < std::max(sha.size(), b64.size()); ++i)
         runs.push_back({i < sha.size() ? sha[i] : "portable", i < b64.size() ? b64[i] : "portable"});
     return runs;
+}
+
+// The backend pairs a case is measured on.
+std::vector<Backends> runs_of(const Case &c, const std::vector<Backends> &runs) {
+    if (c.runs == Runs::every_backend) return runs;
+    if (c.runs == Runs::once) return {runs.front()};
+    std::vector<Backends> distinct;
+    for (const Backends &b : runs)
+        if (std::none_of(distinct.begin(), distinct.end(),
+                         [&](const Backends &d) { return d.sha256 == b.sha256; }))
+            distinct.push_back(b);
+    return distinct;
 }
 
 void pin(const Backends &b) {
@@ -372,7 +452,7 @@ int main(int argc, char **argv) {
 
     const std::vector<Backends> runs = backend_runs();
     size_t jobs = 0;
-    for (const Case &c : kCases) jobs += c.runs == Runs::every_backend ? runs.size() : 1;
+    for (const Case &c : kCases) jobs += runs_of(c, runs).size();
     const double budget = smoke ? 0 : seconds / double(jobs);
     const size_t min_samples = smoke ? 2000 : 20 * kEnoughSamples;
     const size_t max_samples = smoke ? 2000 : 1000000;
@@ -382,15 +462,13 @@ int main(int argc, char **argv) {
 #else
     const char *unit = "ns";
 #endif
-    std::printf("%-30s %-9s %-11s %9s %9s %9s %8s %6s  %s\n", "function", "sha256", "base64",
+    std::printf("%-32s %-9s %-11s %9s %9s %9s %8s %6s  %s\n", "function", "sha256", "base64",
                 "samples", unit, "diff", "t", "kept", "verdict");
     const Backends machine = runs.front();
     int leaks = 0, insensitive = 0;
     uint64_t seed = 0x6b656c646f2d7431ULL;
     for (const Case &c : kCases) {
-        const bool every = c.runs == Runs::every_backend;
-        std::vector<Backends> here = every ? runs : std::vector<Backends>{machine};
-        for (const Backends &b : here) {
+        for (const Backends &b : runs_of(c, runs)) {
             pin(b);
             Inputs in = c.inputs();
             check_classes(c, in);
@@ -408,8 +486,9 @@ int main(int argc, char **argv) {
                                                            : "NOT FLAGGED: check insensitive")
                                       : flagged ? "LEAK"
                                                 : "ok";
-                std::printf("%-30s %-9s %-11s %9zu %9.1f %9.2f %8.2f %5.0f%%  %s%s\n", c.name,
-                            every ? b.sha256.c_str() : "-", every ? b.base64.c_str() : "-",
+                std::printf("%-32s %-9s %-11s %9zu %9.1f %9.2f %8.2f %5.0f%%  %s%s\n", c.name,
+                            c.runs != Runs::once ? b.sha256.c_str() : "-",
+                            c.runs == Runs::every_backend ? b.base64.c_str() : "-",
                             v.samples, v.mean[0], v.mean[1] - v.mean[0], v.max_t, v.crop * 100,
                             verdict, last ? "" : " (measuring again)");
                 std::fflush(stdout);
