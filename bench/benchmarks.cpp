@@ -204,6 +204,7 @@ void register_tokens() {
         mint_fn mint;
         verify_fn verify;
     } impls[] = {{"ours", "keldo-crypto", ours_mint, ours_verify},
+                 {"ours-1.1", "keldo-crypto 1.1", ours_mint_r, ours_verify_r},
                  {"libjwt", "libjwt", libjwt_mint, libjwt_verify}};
     for (const auto &i : impls) {
         const mint_fn mint = i.mint;
@@ -244,7 +245,9 @@ void register_token_threads() {
     const struct {
         const char *id, *label;
         verify_fn verify;
-    } impls[] = {{"ours", "keldo-crypto", ours_verify}, {"libjwt", "libjwt", libjwt_verify}};
+    } impls[] = {{"ours", "keldo-crypto", ours_verify},
+                 {"ours-1.1", "keldo-crypto 1.1", ours_verify_r},
+                 {"libjwt", "libjwt", libjwt_verify}};
     for (const auto &i : impls) {
         const verify_fn verify = i.verify;
         const char *label = i.label;

@@ -195,6 +195,18 @@ bool check_tokens() {
     v = verified{};
     if (!ours_verify(theirs.c_str(), &v)) return fail("token: ours refuses libjwt's token");
     if (!same_claims(v, c, their_exp)) return fail("token: ours reads other claims from libjwt's token");
+
+    // The reentrant functions: libjwt reads the token minted into our
+    // buffer, and they read libjwt's.
+    t = ours_mint_r();
+    if (t == nullptr) return fail("token: ours (1.1) does not mint");
+    const std::string ours_r(t);
+    v = verified{};
+    if (!libjwt_verify(ours_r.c_str(), &v) || !same_claims(v, c, v.exp))
+        return fail("token: libjwt refuses our token (1.1) or reads other claims");
+    v = verified{};
+    if (!ours_verify_r(theirs.c_str(), &v) || !same_claims(v, c, their_exp))
+        return fail("token: ours (1.1) refuses libjwt's token or reads other claims");
     return true;
 }
 

@@ -20,11 +20,11 @@
 #include <string>
 #include <vector>
 
-#include "backend_select.h"
-#include "base64.h"
-#include "pbkdf2.h"
+#include "platform/backend_select.h"
+#include "codec/base64.h"
+#include "hash/pbkdf2.h"
 #include "peers.h"
-#include "sha256.h"
+#include "hash/sha256.h"
 
 namespace {
 

@@ -196,6 +196,23 @@ bool ours_verify(const char *token, verified *v) {
     return keldo_jwt_verify(claims().secret, token, v->sub, v->email, &v->exp) == 0;
 }
 
+// A host of the reentrant functions holds its key with its length.
+const char *ours_mint_r() {
+    static char token[KELDO_JWT_TOKEN_MAX];
+    static const size_t secret_len = strlen(claims().secret);
+    const token_claims &c = claims();
+    return keldo_jwt_mint_r(c.secret, secret_len, c.sub, c.email, c.ttl_seconds, token,
+                            sizeof token, nullptr) == KELDO_OK
+               ? token
+               : nullptr;
+}
+
+bool ours_verify_r(const char *token, verified *v) {
+    static const size_t secret_len = strlen(claims().secret);
+    return keldo_jwt_verify_r(claims().secret, secret_len, token, v->sub, v->email,
+                              &v->exp) == KELDO_OK;
+}
+
 // The same claims in the same order, HS256 under the same secret; the
 // returned text is libjwt's own and is freed by the next call.
 const char *libjwt_mint() {

@@ -114,11 +114,14 @@ struct verified {
 // same function.
 using mint_fn = const char *(*)();
 const char *ours_mint();
+// The same through the reentrant functions (interface 1.1).
+const char *ours_mint_r();
 const char *libjwt_mint();
 // Checks signature, issuer, expiry and not-before as our verifier does, and
 // copies sub and email out. false when the token is refused.
 using verify_fn = bool (*)(const char *token, verified *v);
 bool ours_verify(const char *token, verified *v);
+bool ours_verify_r(const char *token, verified *v);
 bool libjwt_verify(const char *token, verified *v);
 
 // ---- Set-up -------------------------------------------------------------

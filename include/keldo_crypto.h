@@ -163,7 +163,8 @@ KELDO_API int32_t keldo_jwt_verify(const char *secret, const char *token,
 #define KELDO_STATUS_KIND(code) ((code) < 0 ? -(code) / 100 : 0)
 
 /* The token codes; each text is the message keldo_jwt_mint or
- * keldo_jwt_verify writes for the same refusal. */
+ * keldo_jwt_verify writes for the same refusal (the two empty-secret codes
+ * and the buffer code belong to the 1.1 functions alone). */
 #define KELDO_E_MINT_NULL_ARGUMENT -101        /* "jwt_mint: null parameter passed" */
 #define KELDO_E_VERIFY_NULL_ARGUMENT -102      /* "jwt_verify: null secret or token" */
 #define KELDO_E_MINT_EMPTY_SECRET -103         /* "jwt_mint: empty secret" */
@@ -228,18 +229,21 @@ KELDO_API const char *keldo_crypto_status_text(int32_t status);
 
 /* ---- Tokens ----------------------------------------------------------- */
 
-/* As keldo_jwt_mint, into the caller's out[out_size]. secret is
- * secret_len bytes (1 or more, any values). *token_size, when not NULL,
- * receives the size the token needs, terminator included: on success and
- * when out_size is too small (then nothing is written to out). */
+/* As keldo_jwt_mint (the same token, byte for byte), into the caller's
+ * out[out_size]. secret is secret_len bytes (1 or more, any values).
+ * *token_size, when not NULL, receives the size the token needs, terminator
+ * included: on success and when out_size is too small (then nothing is
+ * written to out). out may be NULL with out_size 0, to ask for the size.
+ * On any refusal out is untouched. */
 KELDO_API int32_t keldo_jwt_mint_r(const void *secret, uint64_t secret_len,
                                    const char *sub, const char *email,
                                    uint32_t ttl_seconds, char *out,
                                    uint64_t out_size, uint64_t *token_size);
 
-/* As keldo_jwt_verify, with the secret as secret_len bytes (1 or more).
- * On KELDO_OK copies the claims to sub_out[64], email_out[128] and
- * *exp_out (each may be NULL); otherwise writes none of them. */
+/* As keldo_jwt_verify (the same checks in the same order), with the secret
+ * as secret_len bytes (1 or more, any values). On KELDO_OK copies the claims
+ * to sub_out[64], email_out[128] and *exp_out (each may be NULL); otherwise
+ * writes none of them. */
 KELDO_API int32_t keldo_jwt_verify_r(const void *secret, uint64_t secret_len,
                                      const char *token, char *sub_out,
                                      char *email_out, int64_t *exp_out);

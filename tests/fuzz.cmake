@@ -4,15 +4,14 @@
 # with libFuzzer instead, and the library is instrumented for coverage; pair
 # it with KELDO_SANITIZE=address,undefined. scripts/ci/30-fuzz.sh drives it.
 option(KELDO_BUILD_FUZZ "Build the fuzz targets with libFuzzer (Clang)" OFF)
-set(KELDO_FUZZ_TARGETS base64 jwt hash compare
-    tool_checksum tool_base64_stream tool_stored_hash tool_json_print)
+set(KELDO_FUZZ_TARGETS base64 jwt jwt_r hash compare password
+    tool_checksum tool_base64_stream tool_json_print)
 set(KELDO_FUZZ_DIR ${CMAKE_CURRENT_SOURCE_DIR}/fuzz)
 # The command-line tool's parsers, compiled into their targets from the
 # tool's own sources (the tool itself need not be built).
 set(KELDO_TOOL_DIR ${PROJECT_SOURCE_DIR}/tools/keldo-crypto)
 set(KELDO_FUZZ_EXTRA_tool_checksum ${KELDO_TOOL_DIR}/checksum.cpp)
 set(KELDO_FUZZ_EXTRA_tool_base64_stream ${KELDO_TOOL_DIR}/base64_stream.cpp)
-set(KELDO_FUZZ_EXTRA_tool_stored_hash ${KELDO_TOOL_DIR}/stored_hash.cpp)
 set(KELDO_FUZZ_EXTRA_tool_json_print ${KELDO_TOOL_DIR}/json_print.cpp)
 
 if(NOT TARGET OpenSSL::Crypto)

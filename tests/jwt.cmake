@@ -15,4 +15,24 @@ if(NOT KELDO_SANITIZE AND NOT CMAKE_CROSSCOMPILING)
            COMMAND /usr/bin/python3 ${CMAKE_CURRENT_SOURCE_DIR}/interop/pyjwt_interop.py
                    $<TARGET_FILE:keldo_crypto>)
   set_tests_properties(jwt_pyjwt_interop PROPERTIES LABELS "interop;python")
+  # The reentrant functions: keys holding NUL bytes, every status.
+  add_test(NAME jwt_pyjwt_interop_r
+           COMMAND /usr/bin/python3 ${CMAKE_CURRENT_SOURCE_DIR}/interop/pyjwt_interop_r.py
+                   $<TARGET_FILE:keldo_crypto>)
+  set_tests_properties(jwt_pyjwt_interop_r PROPERTIES LABELS "interop;python")
+endif()
+
+# The reentrant token functions, against the thirteen and OpenSSL.
+keldo_add_test(test_jwt_r test_jwt_r.cpp LIBS OpenSSL::Crypto)
+
+# Sixteen threads minting and verifying through the reentrant functions of
+# the shipped library, as a C host would: no token may cross threads. Also
+# run under ThreadSanitizer by scripts/ci/60-tsan.sh. POSIX threads: not in
+# the Windows build.
+if(NOT WIN32)
+  find_package(Threads REQUIRED)
+  add_executable(jwt_threads_r threads/jwt_threads_r.c)
+  target_link_libraries(jwt_threads_r PRIVATE keldo_crypto Threads::Threads)
+  keldo_warnings(jwt_threads_r)
+  add_test(NAME jwt_threads_r COMMAND jwt_threads_r 500)
 endif()

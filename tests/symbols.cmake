@@ -14,12 +14,19 @@ if(WIN32)
   return()
 endif()
 
+# Declared in the header but not exported yet (none now); the check fails
+# once a listed function is exported, so the list cannot go stale.
+set(KELDO_EXPORTS_PENDING "")
+string(REPLACE ";" "," KELDO_EXPORTS_PENDING "${KELDO_EXPORTS_PENDING}")
+
 add_test(NAME exported_symbols
   COMMAND ${CMAKE_COMMAND}
           -DNM=${CMAKE_NM}
           -DLIBRARY=$<TARGET_FILE:keldo_crypto>
           -DHEADER=${PROJECT_SOURCE_DIR}/include/keldo_crypto.h
           -DVERSION_NODE=KELDO_CRYPTO_1
+          -DVERSION_NODE_1_1=KELDO_CRYPTO_1.1
+          "-DPENDING=${KELDO_EXPORTS_PENDING}"
           -P ${CMAKE_CURRENT_SOURCE_DIR}/symbols/check_exports.cmake)
 add_test(NAME exports_bound_inside
   COMMAND ${CMAKE_COMMAND}

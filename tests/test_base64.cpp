@@ -17,7 +17,7 @@
 #include <string_view>
 #include <vector>
 
-#include "base64.h"
+#include "codec/base64.h"
 #include "hex.h"
 #include "keldo_crypto.h"
 

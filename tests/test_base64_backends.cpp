@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "backend_select.h"
-#include "base64.h"
+#include "platform/backend_select.h"
+#include "codec/base64.h"
 #include "hash_oracle.h"
 
 namespace {

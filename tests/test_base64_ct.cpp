@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "base64_ct.h"
+#include "codec/base64_ct.h"
 
 namespace {
 

@@ -9,8 +9,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "backend_select.h"
-#include "dispatch.h"
+#include "platform/backend_select.h"
+#include "platform/dispatch.h"
 
 namespace {
 

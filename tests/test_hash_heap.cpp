@@ -10,8 +10,9 @@
 
 #include "alloc_counter.h"
 #include "keldo_crypto.h"
-#include "pbkdf2.h"
-#include "sha256.h"
+#include "hash/pbkdf2.h"
+#include "hash/hmac.h"
+#include "hash/sha256.h"
 
 namespace {
 

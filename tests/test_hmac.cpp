@@ -14,7 +14,8 @@
 #include "hash_oracle.h"
 #include "hex.h"
 #include "keldo_crypto.h"
-#include "sha256.h"
+#include "hash/hmac.h"
+#include "hash/sha256.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "platform.h"
+#include "platform/platform.h"
 
 namespace {
 

@@ -7,6 +7,7 @@
 #include <openssl/evp.h>
 
 #include <cstring>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -357,7 +358,9 @@ TEST(PasswordNeedsRehash, Table) {
         {phc_1000, 999, 0},
         {phc_1000, 1001, 1},
         {phc_1000, 0, 1},  // below the default
-        {reference(KELDO_PASSWORD_PHC, "pw", "salt", KELDO_PASSWORD_DEFAULT_ITERATIONS), 0, 0},
+        // The rehash query derives nothing: any well-formed key will do.
+        {"$pbkdf2-sha256$i=600000$c2FsdA$" + phc_1000.substr(phc_1000.rfind('$') + 1), 0, 0},
+        {"$pbkdf2-sha256$i=599999$c2FsdA$" + phc_1000.substr(phc_1000.rfind('$') + 1), 0, 1},
         {reference(KELDO_PASSWORD_DJANGO, "pw", "salt", 1000), 1, 1},  // not the PHC form
         {reference(KELDO_PASSWORD_PASSLIB, "pw", "salt", 1000), 1, 1},
         {reference(KELDO_PASSWORD_WERKZEUG, "pw", "salt", 1000), 1, 1},
@@ -365,6 +368,42 @@ TEST(PasswordNeedsRehash, Table) {
     };
     for (const Case &c : cases)
         EXPECT_EQ(keldo_password_needs_rehash(c.stored.c_str(), c.min), c.want) << c.stored;
+}
+
+TEST(Password, StatusKindsAndTexts) {
+    // Each code: its kind, and a text of its own naming the function family.
+    const struct {
+        int32_t code;
+        int kind;
+        const char *prefix;
+    } codes[] = {
+        {KELDO_E_PASSWORD_NULL_ARGUMENT, KELDO_KIND_INVALID_ARGUMENT, "password_hash: "},
+        {KELDO_E_PASSWORD_TOO_LONG, KELDO_KIND_INVALID_ARGUMENT, "password_hash: "},
+        {KELDO_E_PASSWORD_ITERATIONS, KELDO_KIND_INVALID_ARGUMENT, "password_hash: "},
+        {KELDO_E_PASSWORD_FORM, KELDO_KIND_INVALID_ARGUMENT, "password_hash: "},
+        {KELDO_E_PASSWORD_SALT, KELDO_KIND_INVALID_ARGUMENT, "password_hash: "},
+        {KELDO_E_PASSWORD_VERIFY_NULL_ARGUMENT, KELDO_KIND_INVALID_ARGUMENT, "password_verify: "},
+        {KELDO_E_PASSWORD_BUFFER_TOO_SMALL, KELDO_KIND_BUFFER_TOO_SMALL, "password_hash: "},
+        {KELDO_E_PASSWORD_MISMATCH, KELDO_KIND_MISMATCH, "password_verify: "},
+        {KELDO_E_PASSWORD_UNKNOWN_FORMAT, KELDO_KIND_MALFORMED_HASH, "password_verify: "},
+        {KELDO_E_PASSWORD_AMBIGUOUS, KELDO_KIND_MALFORMED_HASH, "password_verify: "},
+        {KELDO_E_PASSWORD_FIELDS, KELDO_KIND_MALFORMED_HASH, "password_verify: "},
+        {KELDO_E_PASSWORD_STORED_ITERATIONS, KELDO_KIND_MALFORMED_HASH, "password_verify: "},
+        {KELDO_E_PASSWORD_STORED_SALT, KELDO_KIND_MALFORMED_HASH, "password_verify: "},
+        {KELDO_E_PASSWORD_STORED_KEY, KELDO_KIND_MALFORMED_HASH, "password_verify: "},
+        {KELDO_E_PASSWORD_RANDOM, KELDO_KIND_INTERNAL, "password_hash: "},
+        {KELDO_E_PASSWORD_DERIVE, KELDO_KIND_INTERNAL, "password_hash: "},
+        {KELDO_E_PASSWORD_VERIFY_DERIVE, KELDO_KIND_INTERNAL, "password_verify: "},
+    };
+    std::set<std::string> texts;
+    for (const auto &c : codes) {
+        EXPECT_EQ(KELDO_STATUS_KIND(c.code), c.kind) << c.code;
+        const std::string text = keldo_crypto_status_text(c.code);
+        EXPECT_EQ(text.rfind(c.prefix, 0), 0u) << c.code << ": " << text;
+        EXPECT_TRUE(texts.insert(text).second) << "two codes share " << text;
+    }
+    EXPECT_NE(std::string(keldo_crypto_status_text(KELDO_E_PASSWORD_AMBIGUOUS)).find("ambiguous"),
+              std::string::npos);
 }
 
 TEST(Password, NullArgumentsAndNoLastErrorWrites) {

@@ -10,7 +10,7 @@
 #include "hash_oracle.h"
 #include "hex.h"
 #include "keldo_crypto.h"
-#include "pbkdf2.h"
+#include "hash/pbkdf2.h"
 
 namespace {
 

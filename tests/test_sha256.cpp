@@ -12,7 +12,7 @@
 #include "hash_oracle.h"
 #include "hex.h"
 #include "keldo_crypto.h"
-#include "sha256.h"
+#include "hash/sha256.h"
 
 namespace {
 

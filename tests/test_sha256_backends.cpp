@@ -14,12 +14,13 @@
 #include <sys/auxv.h>
 #endif
 
-#include "backend_select.h"
+#include "platform/backend_select.h"
 #include "fips180_vectors.h"
 #include "hash_oracle.h"
 #include "hex.h"
-#include "pbkdf2.h"
-#include "sha256.h"
+#include "hash/pbkdf2.h"
+#include "hash/hmac.h"
+#include "hash/sha256.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 
 #include "keldo_crypto.h"
 #include "test_platform.h"
-#include "uuid.h"
+#include "id/uuid.h"
 
 namespace {
 

@@ -5,14 +5,16 @@
 # each other backend this machine runs pinned (the first choice being the
 # default run): AVX2 SHA-256 and Base64 where the machine has AVX2, the
 # SSSE3 Base64 loops, the portable code, each for a third of the time; then
-# the command-line tool's parsers for a shorter time. Any crash, sanitizer
+# the reentrant token functions; then the password-hash reader and the
+# command-line tool's parsers for a shorter time. Any crash, sanitizer
 # report, leak, timeout or broken property fails the stage; the input that
 # caused it is printed so it can be added to the seeds. Two runs at a time:
-# on a machine with AVX2, 2 x 45 + 3 x 15 + 2 x 20 = 175 s of fuzzing plus
+# on a machine with AVX2, 3 x 45 + 3 x 15 + 2 x 20 = 220 s of fuzzing plus
 # the build.
 #   KELDO_FUZZ_SECONDS  time per run of the library's targets (default 45;
 #                       a third of it for each pinned backend)
-#   KELDO_FUZZ_TOOL_SECONDS  time per run of the tool's targets (default 20)
+#   KELDO_FUZZ_TOOL_SECONDS  time per run of the password and tool targets
+#                       (default 20)
 #   KELDO_FUZZ_BUILD_DIR  build directory (default build-fuzz)
 set -euo pipefail
 top=$(cd "$(dirname "$0")/../.." && pwd)
@@ -26,8 +28,8 @@ jobs=$(nproc)
 CC=clang CXX=clang++ cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DKELDO_BUILD_FUZZ=ON -DKELDO_SANITIZE=address,undefined \
   -DKELDO_BUILD_TOOLS=OFF -DKELDO_BUILD_EXAMPLES=OFF -DKELDO_BUILD_BENCH=OFF >/dev/null
-cmake --build "$build" -j"$jobs" --target fuzz_base64 fuzz_jwt fuzz_hash fuzz_compare \
-  fuzz_tool_checksum fuzz_tool_base64_stream fuzz_tool_stored_hash fuzz_tool_json_print
+cmake --build "$build" -j"$jobs" --target fuzz_base64 fuzz_jwt fuzz_jwt_r fuzz_hash fuzz_compare \
+  fuzz_password fuzz_tool_checksum fuzz_tool_base64_stream fuzz_tool_json_print
 
 work=$(mktemp -d)
 pids=()
@@ -91,11 +93,13 @@ done
 for ((i = 0; i < ${#pinned[@]}; i += 2)); do
   batches+=("${pinned[*]:$i:2}")
 done
+# The reentrant token functions: alone, for the library's time.
+batches+=("jwt_r:jwt_r")
 batches+=("tool_checksum:tool_checksum tool_base64_stream:tool_base64_stream"
-          "tool_stored_hash:tool_stored_hash tool_json_print:tool_json_print")
+          "password:password tool_json_print:tool_json_print")
 for batch in "${batches[@]}"; do
   case $batch in
-    tool_*) seconds=$tool_seconds ;;
+    tool_*|password:*) seconds=$tool_seconds ;;
     *KELDO_TEST_*) seconds=$(( (library_seconds + 2) / 3 )) ;;
     *) seconds=$library_seconds ;;
   esac

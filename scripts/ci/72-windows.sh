@@ -41,7 +41,8 @@ dll=$build/src/keldo_crypto.dll
 "$top/scripts/cross/check-dll-exports" "$dll" "$top/include/keldo_crypto.h"
 # Nothing of the library's own runs when the DLL is loaded: no constructor
 # or destructor lists in its objects.
-for obj in "$build"/src/CMakeFiles/keldo_crypto*.dir/*.obj; do
+# (The objects sit in one folder per subsystem.)
+while IFS= read -r -d '' obj; do
   # (Read whole first: grep -q leaving early would fail objdump's write,
   # and pipefail would turn a match into no match.)
   sections=$(x86_64-w64-mingw32-objdump -h "$obj")
@@ -49,7 +50,7 @@ for obj in "$build"/src/CMakeFiles/keldo_crypto*.dir/*.obj; do
     echo "72-windows: $(basename "$obj") has start-up code" >&2
     exit 1
   fi
-done
+done < <(find "$build"/src/CMakeFiles -path '*/keldo_crypto*.dir/*' -name '*.obj' -print0)
 echo "keldo_crypto.dll imports: $(x86_64-w64-mingw32-objdump -p "$dll" | awk '/DLL Name:/ {printf "%s ", $3}')"
 
 # Programs linked to the DLL find it in the build.

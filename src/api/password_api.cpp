@@ -1,7 +1,7 @@
 // The password-hash exports: plain forwards to the cores in src/password,
 // which check their own arguments and report by status code only.
 #include "keldo_crypto.h"
-#include "password.h"
+#include "password/password.h"
 
 KELDO_API int32_t keldo_password_hash(const void *password, uint64_t password_len,
                                       uint32_t iterations, char *out, uint64_t out_size) {

@@ -1,9 +1,9 @@
 // Constant-time Base64 and hex: every step is arithmetic on the value or the
 // character, with masks made from the sign of a difference (C++20 defines
 // >> of a negative number as an arithmetic shift).
-#include "base64_ct.h"
+#include "codec/base64_ct.h"
 
-#include "ct_check.h"
+#include "platform/ct_check.h"
 
 namespace {
 

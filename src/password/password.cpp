@@ -1,16 +1,16 @@
 // Password-hash strings: PBKDF2-HMAC-SHA256 with a 32-byte key, written in
 // the PHC form (or, for migrations and tests, any of the four forms) and
 // checked in any of them.
-#include "password.h"
+#include "password/password.h"
 
 #include <cstring>
 
-#include "base64_ct.h"
+#include "codec/base64_ct.h"
 #include "keldo_crypto.h"
-#include "pbkdf2.h"
-#include "platform.h"
-#include "stored_hash.h"
-#include "wipe.h"
+#include "hash/pbkdf2.h"
+#include "platform/platform.h"
+#include "password/stored_hash.h"
+#include "platform/wipe.h"
 
 namespace {
 

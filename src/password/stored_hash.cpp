@@ -1,9 +1,9 @@
-#include "stored_hash.h"
+#include "password/stored_hash.h"
 
 #include <cstring>
 #include <string_view>
 
-#include "base64_ct.h"
+#include "codec/base64_ct.h"
 #include "keldo_crypto.h"
 
 namespace {

@@ -433,6 +433,31 @@ class PasswordTests(Workdir):
             self.assertEqual((code, out), (1, b""), where)
             self.assertIn("does not match", err)
 
+    def test_verify_passlib_and_werkzeug_forms(self):
+        # Built with hashlib as passlib (its Base64 with '.' for '+', salt
+        # decoded) and Werkzeug (salt as text, hex key) write them.
+        for password in [b"s3cret", "pässwörd ☃".encode()]:
+            salt = random_bytes(16)
+            key = hashlib.pbkdf2_hmac("sha256", password, salt, 1300)
+            ab64 = lambda b: base64.b64encode(b).decode().rstrip("=").replace("+", ".")
+            passlib = "$pbkdf2-sha256$1300$%s$%s" % (ab64(salt), ab64(key))
+            w_salt = "".join(RNG.choice("abcdefghijklmnopqrstuvwxyz0123456789") for _ in range(16))
+            werkzeug = "pbkdf2:sha256:1300$%s$%s" % (
+                w_salt, hashlib.pbkdf2_hmac("sha256", password, w_salt.encode(), 1300).hex())
+            for stored in [passlib, werkzeug]:
+                code, out, err = run("password", "verify", stored, stdin=password + b"\n")
+                self.assertEqual((code, out), (0, b"OK\n"), (stored, err))
+                code, out, err = run("password", "verify", stored, stdin=password + b"x\n")
+                self.assertEqual((code, out, err), (1, b"", "keldo-crypto: password verify: "
+                                                            "the password does not match\n"))
+        # A Werkzeug string without its count cannot be checked: the count
+        # depends on the release that wrote it.
+        code, out, err = run("password", "verify", werkzeug.replace(":1300$", "$"),
+                             stdin=b"s3cret\n")
+        self.assertEqual((code, out), (1, b""))
+        self.assertEqual(err, "keldo-crypto: password verify: Werkzeug hash without an "
+                              "iteration count is ambiguous\n")
+
     def test_malformed_stored_hash(self):
         for stored in ["md5$abc", "$pbkdf2-sha256$i=0$AAAA$AAAA", "$pbkdf2-sha256$i=10$AA$",
                        "$pbkdf2-sha256$i=10$A!AA$AAAA", "pbkdf2_sha256$10$salt$AAAA",
@@ -448,15 +473,15 @@ class PasswordTests(Workdir):
                      if hashlib.pbkdf2_hmac("sha256", p, salt, 1, 1) == b"\0")
         code, out, err = run("password", "verify", "$pbkdf2-sha256$i=1$AAAA$AA", stdin=wrong + b"\n")
         self.assertEqual((code, out), (1, b""))
-        self.assertIn("not 32 bytes", err)
+        self.assertIn("not the canonical encoding of 32 bytes", err)
         # The right password under keys of other lengths, from hashlib.
         for n in [1, 20, 31, 33, 64, 700]:
             key = hashlib.pbkdf2_hmac("sha256", b"pw", salt, 2, n)
             stored = "$pbkdf2-sha256$i=2$AAAA$" + base64.b64encode(key).decode().rstrip("=")
             code, out, err = run("password", "verify", stored, stdin=b"pw\n")
             self.assertEqual((code, out), (1, b""), n)
-            self.assertEqual(err, "keldo-crypto: password verify: hash of the $pbkdf2-sha256$ "
-                                  "string is not 32 bytes\n", n)
+            self.assertEqual(err, "keldo-crypto: password verify: hash field not the canonical "
+                                  "encoding of 32 bytes\n", n)
         key = hashlib.pbkdf2_hmac("sha256", b"pw", salt, 2)
         stored = "$pbkdf2-sha256$i=2$AAAA$" + base64.b64encode(key).decode().rstrip("=")
         self.assertEqual(run("password", "verify", stored, stdin=b"pw\n")[:2], (0, b"OK\n"))
@@ -685,6 +710,39 @@ class JwtTests(Workdir):
         self.assertIn('\n  "sub": "x",\n', text)
 
 
+    def test_secrets_of_any_bytes(self):
+        # A secret file may hold NUL and any other byte; only one final LF
+        # goes. PyJWT is given the same bytes.
+        now = int(time.time())
+        for key in [b"\0", b"a\0b", b"\0" * 32, bytes(range(256)), random_bytes(32) + b"\0"]:
+            path = self.write("secret", key + b"\n")
+            code, out, err = run("jwt", "mint", "--sub", "s", "--email", "e", "--secret-file", path)
+            self.assertEqual(code, 0, err)
+            claims = jwt.decode(out.decode().strip(), key, algorithms=["HS256"], issuer="keldo")
+            self.assertEqual(claims["sub"], "s")
+            token = jwt.encode({"sub": "t", "email": "e", "iss": "keldo", "exp": now + 300},
+                               key, algorithm="HS256")
+            code, out, err = run("jwt", "verify", "--secret-file", path, token)
+            self.assertEqual((code, err), (0, ""), key)
+            self.assertEqual(json.loads(out)["sub"], "t")
+            # Cut at its first NUL, the key is another one (unless only NULs
+            # follow: HMAC pads a key with zeros, so those are the same key).
+            if b"\0" in key and key.index(b"\0") > 0 and key[key.index(b"\0"):].strip(b"\0"):
+                cut = self.write("cut", key[:key.index(b"\0")])
+                code, _, err = run("jwt", "verify", "--secret-file", cut, token)
+                self.assertEqual((code, err), (1, "keldo-crypto: jwt_verify: signature "
+                                                  "verification failed\n"))
+        # An environment variable holds any bytes but NUL, UTF-8 or not.
+        key = b"\xff\xfe latin-1 \xe9"
+        token = jwt.encode({"sub": "u", "email": "e", "iss": "keldo", "exp": now + 300},
+                           key, algorithm="HS256")
+        env = dict(os.environb)
+        env[b"K"] = key
+        p = subprocess.run([TOOL, "jwt", "verify", "--secret-env", "K", token], env=env,
+                           capture_output=True, timeout=60)
+        self.assertEqual(p.returncode, 0, p.stderr)
+
+
 class CommandLineTests(Workdir):
     def test_usage_errors(self):
         env = {"KELDO_JWT_SECRET": SECRET}
@@ -736,6 +794,49 @@ class CommandLineTests(Workdir):
                                stderr=subprocess.PIPE, timeout=60)
         self.assertEqual(p.returncode, 3)
         self.assertIn(b"standard output: No space left on device", p.stderr)
+
+    def test_output_failure_stops_at_once(self):
+        # An endless input and an output that takes nothing more: the tool
+        # must stop at the first failed write with the I/O status, as
+        # coreutils base64 stops with its own. Bounded by a timeout, which a
+        # tool that reads on would hit.
+        for cmd in [["base64", "/dev/zero"], ["base64url", "/dev/zero"]]:
+            with open("/dev/full", "wb") as full:
+                p = subprocess.run([TOOL, *cmd], stdout=full, stderr=subprocess.PIPE, timeout=20)
+            self.assertEqual(p.returncode, 3, cmd)
+            self.assertEqual(p.stderr, b"keldo-crypto: standard output: No space left on device\n")
+        with open("/dev/full", "wb") as full:
+            ref = subprocess.run(["base64", "/dev/zero"], stdout=full, stderr=subprocess.PIPE,
+                                 timeout=20)
+        self.assertEqual(ref.returncode, 1)
+
+    def test_closed_pipe_with_sigpipe_ignored(self):
+        # As a service manager may start it: SIGPIPE ignored, so a reader
+        # that has gone shows as EPIPE on the next write.
+        import signal
+
+        def ignore_sigpipe():
+            signal.signal(signal.SIGPIPE, signal.SIG_IGN)
+
+        for argv in [[TOOL, "base64", "/dev/zero"], ["base64", "/dev/zero"]]:
+            p = subprocess.Popen(argv, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                 preexec_fn=ignore_sigpipe)
+            self.assertEqual(len(p.stdout.read(10)), 10)
+            p.stdout.close()  # what `head -c 10` does once it has its bytes
+            try:
+                p.wait(timeout=20)  # its message is short: stderr cannot fill up
+            except subprocess.TimeoutExpired:
+                p.kill()
+                p.wait()
+                self.fail(f"{argv[0]} kept running after its reader had gone")
+            finally:
+                err = p.stderr.read()
+                p.stderr.close()
+            if argv[0] == TOOL:
+                self.assertEqual(p.returncode, 3)
+                self.assertEqual(err, b"keldo-crypto: standard output: Broken pipe\n")
+            else:
+                self.assertEqual(p.returncode, 1)  # coreutils: "write error"
 
     def test_help_version_uuid(self):
         for args in [["--help"], ["sha256", "--help"], ["hmac", "-h"], ["base64", "--help"],

@@ -18,9 +18,9 @@
 #include <string>
 #include <vector>
 
-#include "ct_check.h"
+#include "platform/ct_check.h"
 #include "keldo_crypto.h"
-#include "sha256.h"
+#include "hash/sha256.h"
 #include "test_platform.h"
 
 #if !defined(KELDO_CT_CHECK)
@@ -184,6 +184,81 @@ void token_signature() {
     test_platform::use_real_clock();
 }
 
+// Password-hash strings: the derived key is encoded for each form, and a
+// stored key decoded and compared, without a branch or a load address that
+// depends on the password or the key (a table-driven Base64 or hex step
+// would be reported here). The stored key's characters are marked secret;
+// the rest of the string (form, count, salt) is public.
+void password_strings() {
+    const int32_t forms[] = {KELDO_PASSWORD_PHC, KELDO_PASSWORD_DJANGO, KELDO_PASSWORD_PASSLIB,
+                             KELDO_PASSWORD_WERKZEUG};
+    for (const int32_t form : forms) {
+        for (size_t pw_len : std::initializer_list<size_t>{1, 12, 100}) {
+            std::vector<uint8_t> pw = pattern(pw_len, 300 + pw_len + size_t(form));
+            const char salt[] = "0123456789abcdef";
+            char want[KELDO_PASSWORD_HASH_MAX], got[KELDO_PASSWORD_HASH_MAX];
+            expect(keldo_password_encode(form, pw.data(), pw_len, salt, 16, 3, want,
+                                         sizeof want) == KELDO_OK,
+                   "password encode (unmarked)");
+            secret(pw);
+            const int32_t rc =
+                keldo_password_encode(form, pw.data(), pw_len, salt, 16, 3, got, sizeof got);
+            KELDO_CT_DECLASSIFY(got, sizeof got);
+            expect(rc == KELDO_OK && std::string(got) == want,
+                   "password encode form " + std::to_string(form));
+
+            // Verify with the right and a wrong password; the key field is
+            // everything after the last '$'.
+            std::string stored = want;
+            const size_t key_at = stored.rfind('$') + 1;
+            std::vector<uint8_t> wrong = pattern(pw_len, 300 + pw_len + size_t(form));
+            wrong[pw_len / 2] ^= 0x20;
+            KELDO_CT_SECRET(stored.data() + key_at, stored.size() - key_at);
+            secret(wrong);
+            const int32_t ok = keldo_password_verify(pw.data(), pw_len, stored.c_str());
+            const int32_t bad = keldo_password_verify(wrong.data(), pw_len, stored.c_str());
+            expect(ok == KELDO_OK && bad == KELDO_E_PASSWORD_MISMATCH,
+                   "password verify form " + std::to_string(form));
+        }
+    }
+    char fresh[KELDO_PASSWORD_HASH_MAX];
+    std::string pw = "a password";
+    KELDO_CT_SECRET(pw.data(), pw.size());
+    const int32_t rc = keldo_password_hash(pw.data(), pw.size(), 2, fresh, sizeof fresh);
+    KELDO_CT_DECLASSIFY(fresh, sizeof fresh);
+    expect(rc == KELDO_OK && keldo_password_verify("a password", 10, fresh) == KELDO_OK,
+           "password hash");
+}
+
+// The reentrant verify with byte-string secrets, NUL bytes included: the
+// whole secret is marked, its length is public.
+void token_signature_r() {
+    test_platform::set_clock(1700000000);
+    const std::string keys[] = {std::string("\0", 1), std::string("key\0with\0nuls", 14),
+                                std::string(100, '\0') + "long"};
+    for (const std::string &key : keys) {
+        char token[KELDO_JWT_TOKEN_MAX];
+        const int32_t minted = keldo_jwt_mint_r(key.data(), key.size(), "user-1",
+                                                "user@example.org", 600, token, sizeof token,
+                                                nullptr);
+        expect(minted == KELDO_OK, "token minted (1.1)");
+        std::string wrong_sig = token;
+        wrong_sig[wrong_sig.size() - 5] = wrong_sig[wrong_sig.size() - 5] == 'A' ? 'B' : 'A';
+        std::string signing_secret = key;
+        KELDO_CT_SECRET(signing_secret.data(), signing_secret.size());
+
+        char sub[64], email[128];
+        int64_t exp = 0;
+        const int32_t ok = keldo_jwt_verify_r(signing_secret.data(), signing_secret.size(),
+                                              token, sub, email, &exp);
+        expect(ok == KELDO_OK && std::string(sub) == "user-1", "token verifies (1.1)");
+        const int32_t bad = keldo_jwt_verify_r(signing_secret.data(), signing_secret.size(),
+                                               wrong_sig.c_str(), nullptr, nullptr, nullptr);
+        expect(bad == KELDO_E_BAD_SIGNATURE, "forged signature refused (1.1)");
+    }
+    test_platform::use_real_clock();
+}
+
 }  // namespace
 
 int main() {
@@ -192,6 +267,8 @@ int main() {
     sha256_and_hmac();
     pbkdf2();
     token_signature();
+    password_strings();
+    token_signature_r();
     if (g_failures != 0) {
         std::fprintf(stderr, "%d check(s) failed\n", g_failures);
         return 1;

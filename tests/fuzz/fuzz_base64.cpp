@@ -8,7 +8,7 @@
 
 #include <string>
 
-#include "base64.h"
+#include "codec/base64.h"
 #include "fuzz_support.h"
 #include "keldo_crypto.h"
 

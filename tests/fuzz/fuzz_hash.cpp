@@ -7,7 +7,8 @@
 
 #include "fuzz_support.h"
 #include "keldo_crypto.h"
-#include "sha256.h"
+#include "hash/hmac.h"
+#include "hash/sha256.h"
 
 namespace {
 

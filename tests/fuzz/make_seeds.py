@@ -103,6 +103,27 @@ def jwt_seeds():
     return seeds
 
 
+def jwt_r_seeds():
+    """fuzz_jwt_r.cpp: mode, secret length and bytes, then the mode's fields."""
+    keys = [b"fuzzing secret", b"\0", b"key\0with\0nuls", bytes(32), bytes(range(70)), b""]
+    seeds = []
+    for k in keys:
+        good = token(claims(), secret=k)
+        for t in (good, good + b"==", b"a.b", b"a.b.c.d", token(claims(exp=NOW - 1), secret=k),
+                  token(claims(sub="x" * 64), secret=k), good[:-2] + b"AA"):
+            seeds.append(bytes([0, len(k)]) + k + t)
+        for p in (claims(), claims(nbf=NOW + 61), b"[1]", b"", claims(email=None)):
+            seeds.append(bytes([1, len(k)]) + k + p)
+        for sub, email, size in ((b"user-1", b"u@x", 2200), (b"user-1", b"u@x", 100),
+                                 (b"\xc3", b"e", 2200), (b"s" * 400, b"e" * 1066, 2129),
+                                 (b"s" * 400, b"e" * 1066, 2128), (b"s" * 400, b"e" * 1067, 2200),
+                                 (b"s" * 63, b"e" * 127, 300)):
+            seeds.append(bytes([2, len(k)]) + k + struct.pack("<H", len(sub)) + sub +
+                         struct.pack("<H", len(email)) + email + struct.pack("<H", 600) +
+                         struct.pack("<H", size))
+    return seeds
+
+
 def hash_seeds():
     seeds = []
     for n in (0, 1, 55, 56, 63, 64, 65, 119, 120, 200, 1000):
@@ -152,7 +173,25 @@ def tool_base64_stream_seeds():
     return seeds
 
 
-def tool_stored_hash_seeds():
+def password_seeds():
+    key = hashlib.pbkdf2_hmac("sha256", b"pw", b"salt", 10)
+    b64 = base64.b64encode
+    phc_key = b64(key).rstrip(b"=")
+    ab64_key = phc_key.replace(b"+", b".")
+    return [b"$pbkdf2-sha256$i=10$" + b64(b"salt").rstrip(b"=") + b"$" + phc_key,
+            b"$pbkdf2-sha256$i=1$QQ$" + phc_key, b"$pbkdf2-sha256$i=010$c2FsdA$" + phc_key,
+            b"$pbkdf2-sha256$10$c2FsdA$" + ab64_key, b"$pbkdf2-sha256$7$Lg$" + ab64_key,
+            b"pbkdf2_sha256$10$salt$" + b64(key), b"pbkdf2_sha256$10$salt$" + phc_key,
+            b"pbkdf2_sha256$100000001$s$" + b64(key),
+            b"pbkdf2:sha256:10$salt$" + key.hex().encode(),
+            b"pbkdf2:sha256$salt$" + key.hex().encode(), b"pbkdf2$salt$" + key.hex().encode(),
+            b"pbkdf2:sha256:10$salt$" + key.hex().upper().encode(),
+            b"pbkdf2_sha256$10$" + b"s" * 1024 + b"$" + b64(key), b"md5$abc", b"",
+            b"$pbkdf2-sha256$i=10$AAAA$" + phc_key + b"$extra"] + stored_hash_seeds()
+
+
+# The seeds of the command-line tool's former parser of the same strings.
+def stored_hash_seeds():
     key = hashlib.pbkdf2_hmac("sha256", b"pw", b"salt", 1000)
     b64 = base64.b64encode
     return [b"$pbkdf2-sha256$i=1000$" + b64(b"salt").rstrip(b"=") + b"$" + b64(key).rstrip(b"="),
@@ -173,9 +212,10 @@ def tool_json_print_seeds():
 if __name__ == "__main__":
     write("base64", base64_seeds())
     write("jwt", jwt_seeds())
+    write("jwt_r", jwt_r_seeds())
     write("hash", hash_seeds())
     write("compare", compare_seeds())
     write("tool_checksum", tool_checksum_seeds())
     write("tool_base64_stream", tool_base64_stream_seeds())
-    write("tool_stored_hash", tool_stored_hash_seeds())
+    write("password", password_seeds())
     write("tool_json_print", tool_json_print_seeds())

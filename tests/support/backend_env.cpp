@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "backend_select.h"
+#include "platform/backend_select.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 // The CI stages that pin each backend in turn read it.
 #include <cstdio>
 
-#include "backend_select.h"
+#include "platform/backend_select.h"
 
 int main() {
     for (size_t i = 0; sha256_backend_at(i) != nullptr; ++i)

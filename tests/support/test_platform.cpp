@@ -5,7 +5,7 @@
 
 #include <deque>
 
-#include "platform.h"
+#include "platform/platform.h"
 
 int64_t os_platform_unix_time();
 int os_platform_random_bytes(void *buf, size_t len);

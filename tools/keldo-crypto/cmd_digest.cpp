@@ -12,7 +12,8 @@
 #include "cli.h"
 #include "commands.h"
 #include "io.h"
-#include "sha256.h"
+#include "hash/hmac.h"
+#include "hash/sha256.h"
 
 namespace kc {
 

@@ -28,8 +28,8 @@ const char kJwtHelp[] =
     "\n"
     "SECRET-OPTION says where the signing secret comes from, never the command line:\n"
     "      --secret-file FILE  the bytes of FILE, less one final LF if there is one\n"
-    "                          (a CR is part of the secret)\n"
-    "      --secret-env VAR    the value of environment variable VAR\n"
+    "                          (a CR is part of the secret, and so is any NUL)\n"
+    "      --secret-env VAR    the value of environment variable VAR, any bytes\n"
     "  Without either, the variable KELDO_JWT_SECRET. An empty secret is refused.\n"
     "\n"
     "Run 'keldo-crypto jwt mint --help' and so on for each subcommand.\n";
@@ -38,10 +38,11 @@ const char kMintHelp[] =
     "Usage: keldo-crypto jwt mint --sub SUB --email EMAIL [--ttl SECONDS]\n"
     "                             [--secret-file FILE | --secret-env VAR]\n"
     "Mint a token for SUB and EMAIL, valid from now for SECONDS (default 3600,\n"
-    "0 to 4294967295), and print it. The secret comes from FILE (less one final\n"
-    "LF), from the variable VAR, or by default from KELDO_JWT_SECRET; never from\n"
-    "the command line. SUB must be under 64 bytes and EMAIL under 128, the most\n"
-    "'jwt verify' accepts; longer ones are refused before minting (exit 2).\n"
+    "0 to 4294967295), and print it. The secret comes from FILE (its bytes, NUL\n"
+    "included, less one final LF), from the variable VAR, or by default from\n"
+    "KELDO_JWT_SECRET; never from the command line. SUB must be under 64 bytes\n"
+    "and EMAIL under 128, the most 'jwt verify' accepts; longer ones are refused\n"
+    "before minting (exit 2).\n"
     "\n"
     "  -h, --help   show this help\n"
     "\n"
@@ -109,10 +110,7 @@ std::string read_secret(std::string_view cmd, const ParsedArgs &args) {
         secret.reserve(len);
         secret.assign(v, len);
     }
-    if (secret.find('\0') != std::string::npos) {
-        wipe(secret);
-        usage_error(cmd, "the secret holds a NUL byte, which a secret text cannot");
-    }
+    // Any bytes, NUL included: the library takes the secret with its length.
     if (secret.empty()) usage_error(cmd, "the secret is empty");
     return secret;
 }
@@ -193,8 +191,10 @@ int jwt_mint(int argc, char **argv, int first) {
                              ", or 'jwt verify' refuses the token");
     std::string secret = read_secret(cmd, args);
     WipeGuard secret_guard(secret);
-    const char *token = keldo_jwt_mint(secret.c_str(), sub->c_str(), email->c_str(), ttl);
-    if (token == nullptr) fail(kCheckFailed, keldo_crypto_last_error());
+    char token[KELDO_JWT_TOKEN_MAX];
+    const int32_t rc = keldo_jwt_mint_r(secret.data(), secret.size(), sub->c_str(),
+                                        email->c_str(), ttl, token, sizeof token, nullptr);
+    if (rc != KELDO_OK) fail(kCheckFailed, keldo_crypto_status_text(rc));
     out(token);
     out("\n");
     return kOk;
@@ -223,8 +223,9 @@ int jwt_verify(int argc, char **argv, int first) {
     char sub[kMaxSubBytes];
     char email[kMaxEmailBytes];
     int64_t exp = 0;
-    int32_t rc = keldo_jwt_verify(secret.c_str(), token.c_str(), sub, email, &exp);
-    if (rc != 0) fail(kCheckFailed, keldo_crypto_last_error());
+    const int32_t rc =
+        keldo_jwt_verify_r(secret.data(), secret.size(), token.c_str(), sub, email, &exp);
+    if (rc != KELDO_OK) fail(kCheckFailed, keldo_crypto_status_text(rc));
     std::string line = "{\"sub\":";
     json_string(line, sub);
     line += ",\"email\":";

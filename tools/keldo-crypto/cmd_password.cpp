@@ -1,9 +1,9 @@
 // password hash / password verify: PBKDF2-HMAC-SHA256 password hashes in the
-// PHC string format, and verification of those and of Django's format.
+// PHC string format, and verification of those and of the Django, passlib and
+// Werkzeug forms, all through the library's password functions.
 #include <cerrno>
 #include <csignal>
 #include <cstring>
-#include <sys/random.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -14,19 +14,16 @@
 #include "commands.h"
 #include "io.h"
 #include "keldo_crypto.h"
-#include "stored_hash.h"
 
 namespace kc {
 
 namespace {
 
-// OWASP's current recommendation for PBKDF2-HMAC-SHA256.
-constexpr uint32_t kDefaultIterations = 600000;
-// Far above any real deployment; a stored hash cannot make us spin for hours.
-constexpr uint64_t kMaxIterations = kMaxStoredIterations;
-constexpr size_t kSaltBytes = 16;
-constexpr size_t kHashBytes = 32;
-constexpr size_t kMaxPassword = 4096;
+// The library's bounds: OWASP's count for PBKDF2-HMAC-SHA256 by default, and
+// a ceiling far above any real deployment, so a stored hash cannot make us
+// spin for hours.
+constexpr uint64_t kMaxIterations = KELDO_PASSWORD_MAX_ITERATIONS;
+constexpr size_t kMaxPassword = KELDO_PASSWORD_MAX_LEN;
 constexpr size_t kMaxStored = 4096;
 
 const char kPasswordHelp[] =
@@ -55,14 +52,18 @@ const char kHashHelp[] =
 const char kVerifyHelp[] =
     "Usage: keldo-crypto password verify [OPTION]... (STORED | --hash-file FILE)\n"
     "Check a password against a stored hash and print OK when it matches.\n"
-    "STORED is either\n"
-    "  $pbkdf2-sha256$i=N$SALT$HASH      (PHC format, as 'password hash' writes), or\n"
-    "  pbkdf2_sha256$N$SALT$HASH         (Django; SALT is used as text)\n"
-    "HASH must be a 32-byte key (43 characters in PHC, 44 in Django); any other\n"
-    "length, a non-canonical Base64 spelling or iterations outside 1 to\n"
-    "100000000 make STORED malformed (exit 1). In a shell, put STORED in single\n"
-    "quotes: it holds '$' signs. The password is read as for 'password hash'\n"
-    "(once from a terminal).\n"
+    "STORED is a PBKDF2-HMAC-SHA256 hash in one of these forms:\n"
+    "  $pbkdf2-sha256$i=N$SALT$HASH   PHC, as 'password hash' writes it (SALT and\n"
+    "                                 HASH unpadded standard Base64)\n"
+    "  pbkdf2_sha256$N$SALT$HASH      Django (SALT used as text, HASH padded Base64)\n"
+    "  $pbkdf2-sha256$N$SALT$HASH     passlib (its Base64 with '.' for '+', unpadded)\n"
+    "  pbkdf2:sha256:N$SALT$HEX       Werkzeug (SALT used as text, HEX lowercase)\n"
+    "HASH must be a 32-byte key in its one canonical spelling, N a number from 1\n"
+    "to 100000000 without leading zeros, SALT 1 to 1024 characters; anything else\n"
+    "makes STORED malformed (exit 1, with the reason). A Werkzeug hash without N\n"
+    "(pbkdf2:sha256$...) is refused: its count depends on the Werkzeug release\n"
+    "that wrote it. In a shell, put STORED in single quotes: it holds '$' signs.\n"
+    "The password is read as for 'password hash' (once from a terminal).\n"
     "\n"
     "      --hash-file FILE      read STORED from the first line of FILE\n"
     "      --password-file FILE  read the password from the first line of FILE\n"
@@ -70,7 +71,7 @@ const char kVerifyHelp[] =
     "  -h, --help                show this help\n"
     "\n"
     "Exit status: 0 the password matches; 1 it does not, or STORED is not a hash\n"
-    "in one of these formats; 2 usage error; 3 input/output error.\n";
+    "in one of these forms; 2 usage error; 3 input/output error.\n";
 
 // ---- Reading the password ----------------------------------------------
 
@@ -174,36 +175,13 @@ std::string read_password(std::string_view cmd, const ParsedArgs &args, bool con
     return pw;
 }
 
-// ---- Encodings -----------------------------------------------------------
-
-// Standard Base64 through the library, padding kept or dropped.
-std::string b64(const uint8_t *data, size_t len, bool pad) {
-    std::string text((len + 2) / 3 * 4 + 1, '\0');
-    if (keldo_crypto_base64_encode(data, len, text.data(), text.size()) != 0)
-        fail(kCheckFailed, std::string("password: ") + keldo_crypto_last_error());
-    text.resize(text.find('\0'));
-    if (!pad)
-        while (!text.empty() && text.back() == '=') text.pop_back();
-    return text;
-}
-
-void derive(std::string_view cmd, const std::string &pw, const uint8_t *salt, size_t salt_len,
-            uint32_t iterations, uint8_t *out, size_t out_len) {
-    if (keldo_crypto_pbkdf2_sha256(pw.data(), pw.size(), salt, salt_len, iterations, out,
-                                   out_len) != 0)
-        fail(kCheckFailed, std::string(cmd) + ": " + keldo_crypto_last_error());
-}
-
-void random_bytes(uint8_t *p, size_t len) {
-    while (len > 0) {
-        ssize_t n = getrandom(p, len, 0);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            fail_io("password hash: random source", errno);
-        }
-        p += n;
-        len -= size_t(n);
-    }
+// The library's text for a status, under the subcommand's own name: its
+// "password_verify: " or "password_hash: " prefix gives way to cmd's.
+std::string status_message(std::string_view cmd, int32_t status) {
+    std::string_view text = keldo_crypto_status_text(status);
+    const size_t colon = text.find(": ");
+    if (colon != std::string_view::npos) text.remove_prefix(colon + 2);
+    return std::string(cmd) + ": " + std::string(text);
 }
 
 // ---- Subcommands -----------------------------------------------------------
@@ -221,38 +199,20 @@ int password_hash(int argc, char **argv, int first) {
         return kOk;
     }
     max_positional(cmd, args, 0);
-    uint32_t iterations = kDefaultIterations;
+    uint32_t iterations = KELDO_PASSWORD_DEFAULT_ITERATIONS;
     if (const std::string *n = args.value("iterations"))
         iterations = uint32_t(parse_uint(cmd, "--iterations", *n, 1, kMaxIterations));
 
     std::string pw = read_password(cmd, args, true);
     WipeGuard pw_guard(pw);
     if (pw.empty()) fail(kCheckFailed, std::string(cmd) + ": the password is empty");
-    uint8_t salt[kSaltBytes];
-    uint8_t dk[kHashBytes];
-    random_bytes(salt, sizeof salt);
-    derive(cmd, pw, salt, sizeof salt, iterations, dk, sizeof dk);
-    out("$pbkdf2-sha256$i=" + std::to_string(iterations) + "$" + b64(salt, sizeof salt, false) +
-        "$" + b64(dk, sizeof dk, false) + "\n");
-    wipe(dk, sizeof dk);
+    char stored[KELDO_PASSWORD_HASH_MAX];
+    const int32_t rc = keldo_password_hash(pw.data(), pw.size(), iterations, stored, sizeof stored);
+    if (rc == KELDO_E_PASSWORD_RANDOM) fail(kIo, status_message(cmd, rc));
+    if (rc != KELDO_OK) fail(kCheckFailed, status_message(cmd, rc));
+    out(stored);
+    out("\n");
     return kOk;
-}
-
-bool matches(const std::string &pw, const StoredHash &st) {
-    std::vector<uint8_t> dk(st.expected.size());
-    derive("password verify", pw, st.salt.data(), st.salt.size(), st.iterations, dk.data(),
-           dk.size());
-    bool match;
-    if (st.django) {
-        // Django compares the Base64 texts; so do we.
-        std::string computed = b64(dk.data(), dk.size(), true);
-        match = keldo_verify_password_hash(computed.c_str(), st.hash_text.c_str()) == 0;
-        wipe(computed);
-    } else {
-        match = keldo_crypto_secure_compare(dk.data(), st.expected.data(), dk.size()) == 0;
-    }
-    wipe(dk.data(), dk.size());
-    return match;
 }
 
 int password_verify(int argc, char **argv, int first) {
@@ -283,14 +243,16 @@ int password_verify(int argc, char **argv, int first) {
     }
     while (!stored.empty() && (stored.back() == ' ' || stored.back() == '\t')) stored.pop_back();
 
-    StoredHash st;
-    std::string why;
-    if (!parse_stored_hash(stored, &st, &why)) fail(kCheckFailed, std::string(cmd) + ": " + why);
+    // A malformed string is refused before the password is asked for.
+    int32_t rc = keldo_password_inspect(stored.c_str(), nullptr, nullptr);
+    if (rc != KELDO_OK) fail(kCheckFailed, status_message(cmd, rc));
 
     std::string pw = read_password(cmd, args, false);
     WipeGuard pw_guard(pw);
-    bool match = matches(pw, st);
-    if (!match) fail(kCheckFailed, std::string(cmd) + ": the password does not match");
+    rc = keldo_password_verify(pw.data(), pw.size(), stored.c_str());
+    if (rc == KELDO_E_PASSWORD_MISMATCH)
+        fail(kCheckFailed, std::string(cmd) + ": the password does not match");
+    if (rc != KELDO_OK) fail(kCheckFailed, status_message(cmd, rc));
     if (!args.has("quiet")) out("OK\n");
     return kOk;
 }

@@ -48,8 +48,6 @@ ssize_t read_retry(int fd, void *buf, size_t n) {
     return r;
 }
 
-int g_write_errno = 0;
-
 }  // namespace
 
 Stream::Stream(const std::string &name) : name_(quote_file_name(name)) {
@@ -140,23 +138,34 @@ void protect_secrets() {
     ::setrlimit(RLIMIT_CORE, &none);
 }
 
+namespace {
+
+// Set once a write to standard output has failed and been reported: the
+// rest of the output is dropped, not retried.
+bool g_output_failed = false;
+
+[[noreturn]] void output_failed(int err) {
+    g_output_failed = true;
+    fail_io("standard output", err != 0 ? err : EIO);
+}
+
+}  // namespace
+
 void out(const void *data, size_t len) {
-    if (len == 0) return;
-    if (std::fwrite(data, 1, len, stdout) != len && g_write_errno == 0)
-        g_write_errno = errno != 0 ? errno : EIO;
+    if (len == 0 || g_output_failed) return;
+    // Stop at the first failure, as coreutils does: a full disk or a reader
+    // that has gone (EPIPE when SIGPIPE is ignored) will not take more, and
+    // reading on would never end on an endless input.
+    errno = 0;
+    if (std::fwrite(data, 1, len, stdout) != len) output_failed(errno);
 }
 
 void out(std::string_view text) { out(text.data(), text.size()); }
 
 void finish_output() {
-    if (std::fflush(stdout) != 0 && g_write_errno == 0) g_write_errno = errno != 0 ? errno : EIO;
-    if (g_write_errno == 0 && std::ferror(stdout)) g_write_errno = EIO;
-    if (g_write_errno != 0) {
-        int err = g_write_errno;
-        g_write_errno = 0;
-        std::clearerr(stdout);
-        fail_io("standard output", err);
-    }
+    if (g_output_failed) return;
+    errno = 0;
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) output_failed(errno);
 }
 
 void wipe(void *data, size_t len) {

@@ -45,8 +45,9 @@ std::string read_line(std::string_view cmd, int fd, std::string_view source, siz
 // other processes of the same user may no longer attach to it.
 void protect_secrets();
 
-// Standard output. Write failures are collected and reported once by
-// finish_output(), which main calls after a subcommand returns.
+// Standard output. The first failed write ends the program with the I/O
+// status; finish_output(), which main calls after a subcommand returns,
+// flushes and reports a failure of the last block the same way.
 void out(std::string_view text);
 void out(const void *data, size_t len);
 void finish_output();

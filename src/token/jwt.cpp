@@ -1,0 +1,230 @@
+// HS256 JSON Web Tokens (RFC 7519, RFC 7515 compact form) with a fixed
+// claim set: sub, email, iss = "keldo", exp, nbf.
+#include "jwt.h"
+
+#include <yyjson.h>
+
+#include <cstdlib>
+#include <cstring>
+
+#include "codec/base64.h"
+#include "api/crypto_api.h"
+#include "keldo_crypto.h"
+#include "platform/platform.h"
+#include "hash/hmac.h"
+#include "hash/sha256.h"
+#include "platform/wipe.h"
+
+namespace {
+
+// Receives each minted token; the previous one stays until a call succeeds.
+char s_mint_buf[4096];
+
+// base64url of {"alg":"HS256","typ":"JWT"}.
+constexpr char header_b64url[] = "eyJhbGciOiJIUzI1NiIsInR5cCI6IkpXVCJ9";
+constexpr size_t kHeaderLen = sizeof header_b64url - 1;
+constexpr char kIssuer[] = "keldo";
+constexpr size_t kIssuerLen = sizeof kIssuer - 1;
+
+constexpr uint64_t kPayloadSegmentCapacity = 2048;  // 2047 characters and a NUL
+constexpr uint64_t kSignatureCapacity = 128;
+constexpr size_t kMaxPayloadSegment = 2047;
+constexpr int64_t kNotBeforeLeeway = 60;
+constexpr size_t kSubCapacity = 64;
+constexpr size_t kEmailCapacity = 128;
+constexpr size_t kSignatureLen = 43;  // 32 bytes in base64url without padding
+
+// The header's bound: the longest payload segment the encoder's capacity
+// lets through, between the header and the signature, and the terminator.
+static_assert(KELDO_JWT_TOKEN_MAX ==
+              kHeaderLen + 1 + (kPayloadSegmentCapacity - 1) + 1 + kSignatureLen + 1);
+static_assert(KELDO_JWT_TOKEN_MAX <= sizeof s_mint_buf);
+
+}  // namespace
+
+int32_t jwt_mint_core(const void *secret, uint64_t secret_len, const char *sub,
+                      const char *email, uint32_t ttl_seconds, char *out,
+                      uint64_t out_size, uint64_t *token_size) {
+    yyjson_mut_doc *doc = yyjson_mut_doc_new(nullptr);
+    if (doc == nullptr) return KELDO_E_MINT_DOCUMENT;
+    yyjson_mut_val *root = yyjson_mut_obj(doc);
+    yyjson_mut_doc_set_root(doc, root);
+    const int64_t now = platform_unix_time();
+    // Unsigned addition: a clock near the top of the range wraps instead of
+    // overflowing (only a test clock gets there).
+    const int64_t exp = int64_t(uint64_t(now) + ttl_seconds);
+
+    // A null root is left to the writer, which refuses it; an append that
+    // fails must not yield a token that lacks a claim.
+    bool built = true;
+    if (root != nullptr) {
+        built &= yyjson_mut_obj_add_str(doc, root, "sub", sub);
+        built &= yyjson_mut_obj_add_str(doc, root, "email", email);
+        built &= yyjson_mut_obj_add_str(doc, root, "iss", kIssuer);
+        built &= yyjson_mut_obj_add_sint(doc, root, "exp", exp);
+        built &= yyjson_mut_obj_add_sint(doc, root, "nbf", now);
+    }
+    size_t json_len = 0;
+    char *json = built ? yyjson_mut_write_opts(doc, 0, nullptr, &json_len, nullptr)
+                       : nullptr;
+    yyjson_mut_doc_free(doc);
+    if (!built) return KELDO_E_MINT_BUILD;
+    if (json == nullptr) return KELDO_E_MINT_SERIALIZE;
+
+    // The signing input is assembled once, header then payload encoded in
+    // place; the encoder's capacity test is the payload size limit.
+    char signing_input[3072];
+    memcpy(signing_input, header_b64url, kHeaderLen);
+    signing_input[kHeaderLen] = '.';
+    char *payload = signing_input + kHeaderLen + 1;
+    int32_t rc = base64_encode(json, json_len, payload, kPayloadSegmentCapacity, 1);
+    free(json);
+    if (rc != 0) return KELDO_E_CLAIMS_TOO_LONG;
+    const size_t signing_len = kHeaderLen + 1 + strlen(payload);
+
+    uint8_t digest[32];
+    if (hmac_sha256(secret, secret_len, signing_input, signing_len, digest) != 0)
+        return KELDO_E_MINT_HMAC;
+    char signature[kSignatureCapacity];
+    if (base64_encode(digest, sizeof digest, signature, sizeof signature, 1) != 0)
+        return KELDO_E_MINT_SIGNATURE;
+    const size_t signature_size = strlen(signature) + 1;
+    const uint64_t needed = signing_len + 1 + signature_size;
+    if (token_size != nullptr) *token_size = needed;
+    if (out_size < needed) return KELDO_E_TOKEN_BUFFER_TOO_SMALL;
+    memcpy(out, signing_input, signing_len);
+    out[signing_len] = '.';
+    memcpy(out + signing_len + 1, signature, signature_size);
+    return KELDO_OK;
+}
+
+const char *jwt_mint(const char *secret, const char *sub, const char *email,
+                     uint32_t ttl_seconds) {
+    const int32_t rc =
+        sub == nullptr || email == nullptr || secret == nullptr
+            ? KELDO_E_MINT_NULL_ARGUMENT
+            : jwt_mint_core(secret, strlen(secret), sub, email, ttl_seconds, s_mint_buf,
+                            sizeof s_mint_buf, nullptr);
+    if (rc != KELDO_OK) {
+        keldo_set_error("%s", keldo_crypto_status_text(rc));
+        return nullptr;
+    }
+    return s_mint_buf;
+}
+
+namespace {
+
+bool is_string(yyjson_val *v) { return v != nullptr && yyjson_is_str(v); }
+bool is_integer(yyjson_val *v) { return v != nullptr && yyjson_is_int(v); }
+
+// A claim text that comes back whole: shorter than its buffer and without an
+// embedded NUL, which would cut the copy short.
+bool fits_whole(yyjson_val *v, size_t capacity) {
+    size_t len = yyjson_get_len(v);
+    return len < capacity && memchr(yyjson_get_str(v), 0, len) == nullptr;
+}
+
+void copy_claim(char *out, yyjson_val *v) {
+    memcpy(out, yyjson_get_str(v), yyjson_get_len(v) + 1);
+}
+
+// "nbf" - 60 > now, as the exact comparison (no overflow at either end).
+bool not_yet_valid(int64_t nbf, int64_t now) {
+    return nbf > now && uint64_t(nbf) - uint64_t(now) > uint64_t(kNotBeforeLeeway);
+}
+
+// The claim checks in their fixed order. Returns the refusal, or KELDO_OK
+// with the outputs written.
+int32_t check_claims(yyjson_doc *doc, char *sub_out, char *email_out,
+                     int64_t *exp_out) {
+    yyjson_val *root = yyjson_doc_get_root(doc);
+    if (root == nullptr || !yyjson_is_obj(root)) return KELDO_E_PAYLOAD_NOT_OBJECT;
+
+    yyjson_val *iss = yyjson_obj_getn(root, "iss", 3);
+    if (!is_string(iss) || yyjson_get_len(iss) != kIssuerLen ||
+        memcmp(yyjson_get_str(iss), kIssuer, kIssuerLen) != 0)
+        return KELDO_E_ISS_CLAIM;
+
+    yyjson_val *exp_val = yyjson_obj_getn(root, "exp", 3);
+    if (!is_integer(exp_val)) return KELDO_E_MISSING_EXP;
+    const int64_t exp = yyjson_get_sint(exp_val);  // unsigned literals wrap
+
+    const int64_t now = platform_unix_time();
+    if (now > exp) return KELDO_E_EXPIRED;
+
+    yyjson_val *nbf_val = yyjson_obj_getn(root, "nbf", 3);
+    if (is_integer(nbf_val) && not_yet_valid(yyjson_get_sint(nbf_val), now))
+        return KELDO_E_NOT_YET_VALID;
+
+    yyjson_val *sub = yyjson_obj_getn(root, "sub", 3);
+    if (!is_string(sub)) return KELDO_E_MISSING_SUB;
+    if (!fits_whole(sub, kSubCapacity)) return KELDO_E_INVALID_SUB;
+    if (sub_out != nullptr) copy_claim(sub_out, sub);
+
+    yyjson_val *email = yyjson_obj_getn(root, "email", 5);
+    if (!is_string(email)) return KELDO_E_MISSING_EMAIL;
+    if (!fits_whole(email, kEmailCapacity)) return KELDO_E_INVALID_EMAIL;
+    if (email_out != nullptr) copy_claim(email_out, email);
+
+    if (exp_out != nullptr) *exp_out = exp;
+    return KELDO_OK;
+}
+
+int32_t refuse(int32_t status) {
+    keldo_set_error("%s", keldo_crypto_status_text(status));
+    return -1;
+}
+
+}  // namespace
+
+int32_t jwt_verify_core(const void *secret, uint64_t secret_len, const char *token,
+                        char *sub_out, char *email_out, int64_t *exp_out) {
+    const char *dot1 = strchr(token, '.');
+    if (dot1 == nullptr) return KELDO_E_MISSING_FIRST_DOT;
+    const char *dot2 = strchr(dot1 + 1, '.');
+    if (dot2 == nullptr) return KELDO_E_MISSING_SECOND_DOT;
+    const char *signature = dot2 + 1;
+    if (strchr(signature, '.') != nullptr) return KELDO_E_EXTRA_SEGMENTS;
+
+    // The signature is settled before any payload byte is decoded.
+    uint8_t digest[32];
+    if (hmac_sha256(secret, secret_len, token, uint64_t(dot2 - token), digest) != 0)
+        return KELDO_E_VERIFY_HMAC;
+    uint8_t decoded_sig[64];
+    uint64_t sig_len = 0;
+    const bool well_formed =
+        base64_decode(signature, decoded_sig, sizeof decoded_sig, &sig_len, 1) == 0 &&
+        sig_len == 32;
+    const bool authentic =
+        well_formed && keldo_crypto_secure_compare(digest, decoded_sig, 32) == 0;
+    // The expected signature stays secret whatever the verdict.
+    secure_wipe(digest, sizeof digest);
+    secure_wipe(decoded_sig, sizeof decoded_sig);
+    if (!well_formed) return KELDO_E_SIGNATURE_FORMAT;
+    if (!authentic) return KELDO_E_BAD_SIGNATURE;
+
+    const char *payload = dot1 + 1;
+    const size_t payload_len = size_t(dot2 - payload);
+    if (payload_len > kMaxPayloadSegment) return KELDO_E_PAYLOAD_TOO_LONG;
+    // Decoded straight from the token: the segment ends at the second dot.
+    uint8_t json[2048];
+    uint64_t json_len = 0;
+    if (base64_decode_n(payload, payload_len, json, sizeof json - 1, &json_len, 1) != 0)
+        return KELDO_E_PAYLOAD_BASE64;
+    json[json_len] = '\0';
+
+    yyjson_doc *doc = yyjson_read_opts(reinterpret_cast<char *>(json), size_t(json_len),
+                                       0, nullptr, nullptr);
+    if (doc == nullptr) return KELDO_E_PAYLOAD_JSON;
+    const int32_t status = check_claims(doc, sub_out, email_out, exp_out);
+    yyjson_doc_free(doc);
+    return status;
+}
+
+int32_t jwt_verify(const char *secret, const char *token, char *sub_out,
+                   char *email_out, int64_t *exp_out) {
+    if (secret == nullptr || token == nullptr) return refuse(KELDO_E_VERIFY_NULL_ARGUMENT);
+    const int32_t status =
+        jwt_verify_core(secret, strlen(secret), token, sub_out, email_out, exp_out);
+    return status == KELDO_OK ? 0 : refuse(status);
+}

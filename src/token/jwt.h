@@ -1,0 +1,29 @@
+// HS256 token minting and verification. One core per direction returns a
+// status code (keldo_crypto.h) and writes only into the caller's buffers;
+// the thirteen-interface entries jwt_mint and jwt_verify wrap them with the
+// process-wide token buffer and last-error text.
+#pragma once
+
+#include <cstdint>
+
+// Mints into out[out_size]. *token_size (may be null) gets the size the
+// token needs, terminator included, on success and on
+// KELDO_E_TOKEN_BUFFER_TOO_SMALL. out is written only on success. The
+// caller has checked sub, email and secret (null only with length 0).
+int32_t jwt_mint_core(const void *secret, uint64_t secret_len, const char *sub,
+                      const char *email, uint32_t ttl_seconds, char *out,
+                      uint64_t out_size, uint64_t *token_size);
+
+// Verifies token under secret. The outputs (each may be null) are written
+// as the thirteen-interface verify writes them: sub_out before the e-mail
+// checks, email_out and exp_out only on success. The caller has checked
+// token and secret.
+int32_t jwt_verify_core(const void *secret, uint64_t secret_len, const char *token,
+                        char *sub_out, char *email_out, int64_t *exp_out);
+
+// The thirteen-interface cores: the token in the process-wide buffer, every
+// refusal written to the last-error text.
+const char *jwt_mint(const char *secret, const char *sub, const char *email,
+                     uint32_t ttl_seconds);
+int32_t jwt_verify(const char *secret, const char *token, char *sub_out,
+                   char *email_out, int64_t *exp_out);
