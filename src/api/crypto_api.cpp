@@ -224,18 +224,7 @@ KELDO_API int32_t keldo_jwt_verify_r(const void *secret, uint64_t secret_len,
     if (token == nullptr || (secret == nullptr && secret_len != 0))
         return KELDO_E_VERIFY_NULL_ARGUMENT;
     if (secret_len == 0) return KELDO_E_VERIFY_EMPTY_SECRET;
-    // The core writes the subject before it checks the e-mail claim: the
-    // claims go to local buffers and reach the caller's only on success.
-    char sub[64], email[128];
-    int64_t exp = 0;
-    const int32_t status =
-        jwt_verify_core(secret, secret_len, token, sub_out != nullptr ? sub : nullptr,
-                        email_out != nullptr ? email : nullptr, &exp);
-    if (status != KELDO_OK) return status;
-    if (sub_out != nullptr) memcpy(sub_out, sub, strlen(sub) + 1);
-    if (email_out != nullptr) memcpy(email_out, email, strlen(email) + 1);
-    if (exp_out != nullptr) *exp_out = exp;
-    return KELDO_OK;
+    return jwt_verify_core(secret, secret_len, token, sub_out, email_out, exp_out, false);
 }
 
 }  // extern "C"

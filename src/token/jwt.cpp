@@ -134,9 +134,10 @@ bool not_yet_valid(int64_t nbf, int64_t now) {
 }
 
 // The claim checks in their fixed order. Returns the refusal, or KELDO_OK
-// with the outputs written.
-int32_t check_claims(yyjson_doc *doc, char *sub_out, char *email_out,
-                     int64_t *exp_out) {
+// with the outputs written. The thirteen-interface verify has always handed
+// back the subject when only the e-mail claim is refused (sub_on_email_refusal).
+int32_t check_claims(yyjson_doc *doc, char *sub_out, char *email_out, int64_t *exp_out,
+                     bool sub_on_email_refusal) {
     yyjson_val *root = yyjson_doc_get_root(doc);
     if (root == nullptr || !yyjson_is_obj(root)) return KELDO_E_PAYLOAD_NOT_OBJECT;
 
@@ -159,13 +160,15 @@ int32_t check_claims(yyjson_doc *doc, char *sub_out, char *email_out,
     yyjson_val *sub = yyjson_obj_getn(root, "sub", 3);
     if (!is_string(sub)) return KELDO_E_MISSING_SUB;
     if (!fits_whole(sub, kSubCapacity)) return KELDO_E_INVALID_SUB;
-    if (sub_out != nullptr) copy_claim(sub_out, sub);
 
     yyjson_val *email = yyjson_obj_getn(root, "email", 5);
-    if (!is_string(email)) return KELDO_E_MISSING_EMAIL;
-    if (!fits_whole(email, kEmailCapacity)) return KELDO_E_INVALID_EMAIL;
+    const int32_t email_status = !is_string(email)                    ? KELDO_E_MISSING_EMAIL
+                                 : !fits_whole(email, kEmailCapacity) ? KELDO_E_INVALID_EMAIL
+                                                                      : KELDO_OK;
+    if (email_status != KELDO_OK && !sub_on_email_refusal) return email_status;
+    if (sub_out != nullptr) copy_claim(sub_out, sub);
+    if (email_status != KELDO_OK) return email_status;
     if (email_out != nullptr) copy_claim(email_out, email);
-
     if (exp_out != nullptr) *exp_out = exp;
     return KELDO_OK;
 }
@@ -178,7 +181,8 @@ int32_t refuse(int32_t status) {
 }  // namespace
 
 int32_t jwt_verify_core(const void *secret, uint64_t secret_len, const char *token,
-                        char *sub_out, char *email_out, int64_t *exp_out) {
+                        char *sub_out, char *email_out, int64_t *exp_out,
+                        bool sub_on_email_refusal) {
     const char *dot1 = strchr(token, '.');
     if (dot1 == nullptr) return KELDO_E_MISSING_FIRST_DOT;
     const char *dot2 = strchr(dot1 + 1, '.');
@@ -216,7 +220,8 @@ int32_t jwt_verify_core(const void *secret, uint64_t secret_len, const char *tok
     yyjson_doc *doc = yyjson_read_opts(reinterpret_cast<char *>(json), size_t(json_len),
                                        0, nullptr, nullptr);
     if (doc == nullptr) return KELDO_E_PAYLOAD_JSON;
-    const int32_t status = check_claims(doc, sub_out, email_out, exp_out);
+    const int32_t status =
+        check_claims(doc, sub_out, email_out, exp_out, sub_on_email_refusal);
     yyjson_doc_free(doc);
     return status;
 }
@@ -225,6 +230,6 @@ int32_t jwt_verify(const char *secret, const char *token, char *sub_out,
                    char *email_out, int64_t *exp_out) {
     if (secret == nullptr || token == nullptr) return refuse(KELDO_E_VERIFY_NULL_ARGUMENT);
     const int32_t status =
-        jwt_verify_core(secret, strlen(secret), token, sub_out, email_out, exp_out);
+        jwt_verify_core(secret, strlen(secret), token, sub_out, email_out, exp_out, true);
     return status == KELDO_OK ? 0 : refuse(status);
 }

@@ -15,11 +15,12 @@ int32_t jwt_mint_core(const void *secret, uint64_t secret_len, const char *sub,
                       uint64_t out_size, uint64_t *token_size);
 
 // Verifies token under secret. The outputs (each may be null) are written
-// as the thirteen-interface verify writes them: sub_out before the e-mail
-// checks, email_out and exp_out only on success. The caller has checked
-// token and secret.
+// on success only, except that with sub_on_email_refusal (the
+// thirteen-interface verify) sub_out is also written when only the e-mail
+// claim is refused. The caller has checked token and secret.
 int32_t jwt_verify_core(const void *secret, uint64_t secret_len, const char *token,
-                        char *sub_out, char *email_out, int64_t *exp_out);
+                        char *sub_out, char *email_out, int64_t *exp_out,
+                        bool sub_on_email_refusal);
 
 // The thirteen-interface cores: the token in the process-wide buffer, every
 // refusal written to the last-error text.
