@@ -42,7 +42,7 @@
 #define KELDO_TIMING_TSC 1
 #endif
 
-#include "backend_select.h"
+#include "platform/backend_select.h"
 #include "keldo_crypto.h"
 #include "test_platform.h"
 
@@ -298,6 +298,10 @@ int32_t call_jwt_verify(const uint8_t *buf) {
     return keldo_jwt_verify(kSecret, reinterpret_cast<const char *>(buf), nullptr, nullptr,
                             nullptr);
 }
+int32_t call_jwt_verify_r(const uint8_t *buf) {
+    return keldo_jwt_verify_r(kSecret, sizeof kSecret - 1, reinterpret_cast<const char *>(buf),
+                              nullptr, nullptr, nullptr);
+}
 int32_t call_password_verify(const uint8_t *buf) {
     return keldo_password_verify(kPassword, sizeof kPassword - 1,
                                  reinterpret_cast<const char *>(buf));
@@ -330,6 +334,8 @@ const Case kCases[] = {
      1, "keldo_verify_password_hash: password hash mismatch", false},
     {"keldo_jwt_verify", Runs::every_backend, token_inputs, call_jwt_verify, 0, -1,
      "jwt_verify: signature verification failed", false},
+    {"keldo_jwt_verify_r", Runs::every_backend, token_inputs, call_jwt_verify_r, KELDO_OK,
+     KELDO_E_BAD_SIGNATURE, nullptr, false},
     // The derivation runs on the SHA-256 backends; the key field's decoding
     // differs by form and uses none.
     {"keldo_password_verify PHC", Runs::every_sha256, phc_inputs, call_password_verify, KELDO_OK,
