@@ -22,10 +22,11 @@
 // as the pinned-backend stage); the byte comparisons use no backend and run
 // once.
 //
-//   keldo_timing_check [--seconds S] [--smoke]
+//   keldo_timing_check [--seconds S] [--smoke] [--only TEXT]
 // S is the whole run's budget (default 60, or KELDO_TIMING_SECONDS), shared
 // evenly among the measurements. --smoke checks the classes and takes a few
-// thousand samples of each without judging them.
+// thousand samples of each without judging them. --only measures the cases
+// whose name or backends contain TEXT (and the reference).
 #include <algorithm>
 #include <cinttypes>
 #include <cmath>
@@ -443,13 +444,16 @@ int main(int argc, char **argv) {
     double seconds = 60;
     if (const char *env = std::getenv("KELDO_TIMING_SECONDS")) seconds = std::atof(env);
     bool smoke = false;
+    const char *only = nullptr;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--seconds") == 0 && i + 1 < argc) {
             seconds = std::atof(argv[++i]);
         } else if (std::strcmp(argv[i], "--smoke") == 0) {
             smoke = true;
+        } else if (std::strcmp(argv[i], "--only") == 0 && i + 1 < argc) {
+            only = argv[++i];
         } else {
-            std::fprintf(stderr, "usage: %s [--seconds S] [--smoke]\n", argv[0]);
+            std::fprintf(stderr, "usage: %s [--seconds S] [--smoke] [--only TEXT]\n", argv[0]);
             return 2;
         }
     }
@@ -458,7 +462,15 @@ int main(int argc, char **argv) {
 
     const std::vector<Backends> runs = backend_runs();
     size_t jobs = 0;
-    for (const Case &c : kCases) jobs += runs_of(c, runs).size();
+    // --only TEXT: the cases whose name or backends contain TEXT, and the
+    // reference, which every run needs.
+    auto wanted = [&](const Case &c, const Backends &b) {
+        if (only == nullptr || c.leaky) return true;
+        const std::string label = std::string(c.name) + " " + b.sha256 + " " + b.base64;
+        return label.find(only) != std::string::npos;
+    };
+    for (const Case &c : kCases)
+        for (const Backends &b : runs_of(c, runs)) if (wanted(c, b)) ++jobs;
     const double budget = smoke ? 0 : seconds / double(jobs);
     const size_t min_samples = smoke ? 2000 : 20 * kEnoughSamples;
     const size_t max_samples = smoke ? 2000 : 1000000;
@@ -475,6 +487,7 @@ int main(int argc, char **argv) {
     uint64_t seed = 0x6b656c646f2d7431ULL;
     for (const Case &c : kCases) {
         for (const Backends &b : runs_of(c, runs)) {
+            if (!wanted(c, b)) continue;
             pin(b);
             Inputs in = c.inputs();
             check_classes(c, in);
