@@ -12,8 +12,8 @@
 set -euo pipefail
 top=$(cd "$(dirname "$0")/../.." && pwd)
 build=${KELDO_COVERAGE_BUILD_DIR:-$top/build-coverage}
-line_floor=94
-branch_floor=84
+line_floor=98
+branch_floor=89
 
 "$top/scripts/bootstrap" test coverage
 # Atomic counter updates: the thread tests would otherwise race on them and
