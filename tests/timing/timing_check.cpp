@@ -28,6 +28,7 @@
 // thousand samples of each without judging them. --only measures the cases
 // whose name or backends contain TEXT (and the reference).
 #include <algorithm>
+#include <atomic>
 #include <cinttypes>
 #include <cmath>
 #include <cstdint>
@@ -74,6 +75,15 @@ inline uint64_t ticks_begin() {
     timespec ts{};
     clock_gettime(CLOCK_MONOTONIC, &ts);
     return uint64_t(ts.tv_sec) * 1000000000u + uint64_t(ts.tv_nsec);
+#endif
+}
+
+// The copy's stores drain before the clock starts, not inside the call.
+inline void store_fence() {
+#ifdef KELDO_TIMING_TSC
+    _mm_mfence();
+#else
+    std::atomic_thread_fence(std::memory_order_seq_cst);
 #endif
 }
 
@@ -422,8 +432,9 @@ void pin(const Backends &b) {
 }
 
 // The one buffer both classes are copied into, at the same alignment for
-// every measurement.
-alignas(64) uint8_t g_buffer[4096];
+// every measurement, and the copies' sources.
+alignas(4096) uint8_t g_buffer[4096];
+alignas(4096) uint8_t g_sources[2][4096];
 
 bool refused_as_expected(const Case &c, const std::vector<uint8_t> &input) {
     if (c.call(input.data()) != c.refused_result) return false;
@@ -444,19 +455,24 @@ Verdict measure(const Case &c, const Inputs &in, double budget, size_t min_sampl
                 size_t max_samples, uint64_t seed) {
     const size_t len = in.cls[0].size();
     uint8_t *buf = g_buffer;
+    // The two sources of the copy, one page apart: the same offset in a
+    // page and a cache line, so the copy before each call leaves the same
+    // traces in the caches and the store buffer whichever class it copied.
+    for (int k = 0; k < 2; ++k) std::memcpy(g_sources[k], in.cls[k].data(), len);
     std::vector<uint64_t> ticks;
     std::vector<uint8_t> cls;
     ticks.reserve(max_samples);
     cls.reserve(max_samples);
     Coin coin{seed};
     // Warm the caches and the branch predictor; these calls are not kept.
-    for (int i = 0; i < 1000; ++i) c.call(in.cls[coin.flip()].data());
+    for (int i = 0; i < 1000; ++i) c.call(g_sources[coin.flip()]);
     const double end = seconds_now() + budget;
     while (ticks.size() < max_samples) {
         if ((ticks.size() & 1023) == 0 && ticks.size() >= min_samples && seconds_now() > end)
             break;
         uint8_t k = coin.flip();
-        std::memcpy(buf, in.cls[k].data(), len);
+        std::memcpy(buf, g_sources[k], len);
+        store_fence();
         uint64_t t0 = ticks_begin();
         c.call(buf);
         uint64_t t1 = ticks_end();
