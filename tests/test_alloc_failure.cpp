@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
 
+#include <cstdio>
 #include <cstring>
 #include <set>
 #include <string>
@@ -188,6 +189,42 @@ TEST_F(AllocFailure, LongSaltPbkdf2FailsQuietlyThenSucceeds) {
             }
         });
     EXPECT_EQ(failures, 1u);  // the one block message
+}
+
+TEST_F(AllocFailure, LongSaltPasswordVerifyReportsTheDerivationFailureThenMatches) {
+    // A stored text salt of 300 characters (Werkzeug's form takes up to
+    // 1024) is hashed as it is, so its derivation needs the heap; the key
+    // comes from OpenSSL.
+    const std::string salt(300, 's');
+    const char password[] = "correct horse";
+    uint8_t key[32];
+    ASSERT_EQ(PKCS5_PBKDF2_HMAC(password, int(sizeof password - 1),
+                                reinterpret_cast<const unsigned char *>(salt.data()),
+                                int(salt.size()), 2, EVP_sha256(), int(sizeof key), key),
+              1);
+    std::string stored = "pbkdf2:sha256:2$" + salt + "$";
+    for (uint8_t b : key) {
+        char two[3];
+        std::snprintf(two, sizeof two, "%02x", b);
+        stored += two;
+    }
+    int32_t result = 0;
+    const size_t failures = for_each_failure(
+        [&] {
+            result = keldo_password_verify(password, sizeof password - 1, stored.c_str());
+            return result == KELDO_OK;
+        },
+        [&](size_t n, const Outcome &run) {
+            SCOPED_TRACE("request " + std::to_string(n) + " failed");
+            // Never a mismatch or a malformed hash: the host must not tell
+            // the user the password was wrong when the machine ran short.
+            if (!run.ok) {
+                EXPECT_EQ(result, KELDO_E_PASSWORD_VERIFY_DERIVE);
+            }
+        });
+    EXPECT_EQ(failures, 1u);  // the one block message
+    EXPECT_STREQ(keldo_crypto_status_text(KELDO_E_PASSWORD_VERIFY_DERIVE),
+                 "password_verify: key derivation failed");
 }
 
 }  // namespace
