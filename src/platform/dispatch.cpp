@@ -27,7 +27,7 @@ uint32_t probe() {
     w.leaf1_ecx = ecx;
     // XGETBV faults unless the operating system enabled it (OSXSAVE).
     if ((ecx & (1u << 27)) != 0) w.xcr0 = read_xcr0();
-    w.max_leaf = __get_cpuid_max(0, nullptr);
+    w.max_leaf = static_cast<uint32_t>(__get_cpuid_max(0, nullptr));  // int in clang's cpuid.h
     if (w.max_leaf >= 7) {
         __cpuid_count(7, 0, eax, ebx, ecx, edx);
         w.leaf7_ebx = ebx;
