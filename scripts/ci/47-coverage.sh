@@ -51,7 +51,9 @@ gcovr_common=(--root "$top" --object-directory "$build" --filter "$top/src/"
               --exclude-directories "$build/CMakeFiles"
               --exclude-throw-branches --exclude-unreachable-branches)
 json=$build/coverage.json
-gcovr "${gcovr_common[@]}" --json "$json" >/dev/null
+# Searched for counts in the build folder only: the tree may hold a Wine
+# prefix whose z: drive is the whole file system.
+gcovr "${gcovr_common[@]}" --json "$json" "$build" >/dev/null
 echo
 echo "== lines (uncovered ones under Missing)"
 gcovr --add-tracefile "$json" --root "$top" --txt
