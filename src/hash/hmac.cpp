@@ -93,16 +93,6 @@ void hmac_sha256_prepared(const hmac_sha256_key *hk, const void *data,
     hmac_finish(sha256_backend_in_use(), inner, outer, data, data_len, out);
 }
 
-void hmac_sha256_prepared_32(const hmac_sha256_key *hk, const uint8_t *in,
-                             uint8_t *out) {
-    uint8_t u[32], t[32] = {};
-    memcpy(u, in, 32);
-    sha256_chain(sha256_backend_in_use(), hk->inner, hk->outer, u, t, 1);
-    memcpy(out, u, 32);
-    secure_wipe(u, sizeof u);
-    secure_wipe(t, sizeof t);
-}
-
 // ---- Keyed HMAC chains (hmac_chain.h) -------------------------------------
 
 void hmac_sha256_chain(const hmac_sha256_key *key, uint8_t u[32], uint8_t t[32],

@@ -22,10 +22,6 @@ void hmac_sha256_prepare(hmac_sha256_key *hk, const void *key,
 // HMAC of any message under a prepared key.
 void hmac_sha256_prepared(const hmac_sha256_key *hk, const void *data,
                           uint64_t data_len, uint8_t *out);
-// HMAC of a message of exactly 32 bytes under a prepared key: two
-// compressions. in and out may alias.
-void hmac_sha256_prepared_32(const hmac_sha256_key *hk, const uint8_t *in,
-                             uint8_t *out);
 
 // Streaming HMAC-SHA256: the keyed inner state absorbs the message as it
 // comes; the outer state waits for the inner digest. init keeps no copy of

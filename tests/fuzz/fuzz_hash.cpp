@@ -8,6 +8,7 @@
 #include "fuzz_support.h"
 #include "keldo_crypto.h"
 #include "hash/hmac.h"
+#include "hash/hmac_chain.h"
 #include "hash/sha256.h"
 
 namespace {
@@ -60,12 +61,13 @@ void hmac(fuzz::Reader &r) {
     hmac_sha256_prepared(&prepared, m, msg.size(), got);
     FUZZ_CHECK(std::memcmp(got, want, 32) == 0);
 
-    // The 32-byte fast path, in place as PBKDF2 runs it.
-    uint8_t block[32] = {};
+    // One step of the keyed chain PBKDF2 runs: u = HMAC(key, u), t ^= u.
+    uint8_t block[32] = {}, sum[32] = {};
     if (!msg.empty()) std::memcpy(block, msg.data(), msg.size() < 32 ? msg.size() : 32);
     fuzz::ref_hmac(key.data(), key.size(), block, 32, want);
-    hmac_sha256_prepared_32(&prepared, block, block);
+    hmac_sha256_chain(&prepared, block, sum, 1);
     FUZZ_CHECK(std::memcmp(block, want, 32) == 0);
+    FUZZ_CHECK(std::memcmp(sum, want, 32) == 0);
 }
 
 void pbkdf2(fuzz::Reader &r) {
