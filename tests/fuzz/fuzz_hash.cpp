@@ -1,6 +1,6 @@
-// SHA-256 (streamed in input-chosen pieces), HMAC-SHA256 (whole and through
-// the prepared-key path that PBKDF2 uses) and PBKDF2-HMAC-SHA256 with small
-// iteration counts, each against OpenSSL.
+// SHA-256 (streamed in input-chosen pieces), HMAC-SHA256 (whole, through a
+// prepared key, and one step of the keyed chain that PBKDF2 runs) and
+// PBKDF2-HMAC-SHA256 with small iteration counts, each against OpenSSL.
 //
 // Input: a mode byte, then the mode's fields.
 #include <openssl/evp.h>
