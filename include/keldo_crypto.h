@@ -198,7 +198,7 @@ KELDO_API int32_t keldo_jwt_verify(const char *secret, const char *token,
  * password codes from x21. The texts name password_hash for the refusals of
  * keldo_password_hash and keldo_password_encode alike, and password_verify
  * for everything about a stored string, whichever of keldo_password_verify,
- * keldo_password_needs_rehash or keldo_password_inspect read it. */
+ * keldo_password_needs_rehash or keldo_password_parameters read it. */
 #define KELDO_E_PASSWORD_NULL_ARGUMENT -121    /* "password_hash: null parameter passed" */
 #define KELDO_E_PASSWORD_TOO_LONG -122         /* "password_hash: password longer than 4096 bytes" */
 #define KELDO_E_PASSWORD_ITERATIONS -123       /* "password_hash: iterations above 100000000" */
@@ -294,7 +294,7 @@ KELDO_API int32_t keldo_password_needs_rehash(const char *stored,
 
 /* Parses stored without deriving anything: KELDO_OK with its form and
  * iteration count (either pointer may be NULL), or a negative status. */
-KELDO_API int32_t keldo_password_inspect(const char *stored, int32_t *form_out,
+KELDO_API int32_t keldo_password_parameters(const char *stored, int32_t *form_out,
                                          uint32_t *iterations_out);
 
 #ifdef __cplusplus

@@ -96,7 +96,7 @@ TEST(PasswordVerify, EveryFormMadeByOpenSsl) {
                 }
                 int32_t got_form = 0;
                 uint32_t got_iterations = 0;
-                EXPECT_EQ(keldo_password_inspect(stored.c_str(), &got_form, &got_iterations),
+                EXPECT_EQ(keldo_password_parameters(stored.c_str(), &got_form, &got_iterations),
                           KELDO_OK);
                 EXPECT_EQ(got_form, form);
                 EXPECT_EQ(got_iterations, 7u);
@@ -206,12 +206,12 @@ TEST(StoredHash, BoundsTable) {
     };
     for (const Case &c : cases) {
         int32_t form = -1;
-        EXPECT_EQ(keldo_password_inspect(c.stored.c_str(), &form, nullptr), c.want)
+        EXPECT_EQ(keldo_password_parameters(c.stored.c_str(), &form, nullptr), c.want)
             << c.stored.substr(0, 80);
         if (c.want != KELDO_OK) {
             EXPECT_EQ(form, -1) << "outputs are written only on success";
             EXPECT_EQ(KELDO_STATUS_KIND(c.want), KELDO_KIND_MALFORMED_HASH);
-            EXPECT_EQ(verify("pw", c.stored), c.want) << "verify reads as inspect does";
+            EXPECT_EQ(verify("pw", c.stored), c.want) << "verify reads as keldo_password_parameters does";
             EXPECT_EQ(keldo_password_needs_rehash(c.stored.c_str(), 1), c.want);
         }
     }
@@ -324,7 +324,7 @@ TEST(PasswordHash, FreshSaltFromTheRandomSourceAndDefaults) {
     // 0 means the default count.
     ASSERT_EQ(keldo_password_hash("x", 1, 0, out, sizeof out), KELDO_OK);
     uint32_t iterations = 0;
-    EXPECT_EQ(keldo_password_inspect(out, nullptr, &iterations), KELDO_OK);
+    EXPECT_EQ(keldo_password_parameters(out, nullptr, &iterations), KELDO_OK);
     EXPECT_EQ(iterations, uint32_t(KELDO_PASSWORD_DEFAULT_ITERATIONS));
     EXPECT_EQ(keldo_password_needs_rehash(out, 0), 0);
 }
@@ -412,7 +412,7 @@ TEST(Password, NullArgumentsAndNoLastErrorWrites) {
     char out[KELDO_PASSWORD_HASH_MAX];
     EXPECT_EQ(keldo_password_verify("pw", 2, nullptr), KELDO_E_PASSWORD_VERIFY_NULL_ARGUMENT);
     EXPECT_EQ(keldo_password_verify(nullptr, 2, "x"), KELDO_E_PASSWORD_VERIFY_NULL_ARGUMENT);
-    EXPECT_EQ(keldo_password_inspect(nullptr, nullptr, nullptr),
+    EXPECT_EQ(keldo_password_parameters(nullptr, nullptr, nullptr),
               KELDO_E_PASSWORD_VERIFY_NULL_ARGUMENT);
     EXPECT_EQ(keldo_password_needs_rehash(nullptr, 0), KELDO_E_PASSWORD_VERIFY_NULL_ARGUMENT);
     EXPECT_EQ(keldo_password_verify("pw", 2, "nonsense"), KELDO_E_PASSWORD_UNKNOWN_FORMAT);

@@ -180,7 +180,7 @@ int32_t password_verify(const void *password, uint64_t password_len, const char 
     return result;
 }
 
-int32_t password_inspect(const char *stored, int32_t *form_out, uint32_t *iterations_out) {
+int32_t password_parameters(const char *stored, int32_t *form_out, uint32_t *iterations_out) {
     if (stored == nullptr) return KELDO_E_PASSWORD_VERIFY_NULL_ARGUMENT;
     stored_hash h;
     const int32_t rc = stored_hash_parse(stored, &h);
@@ -194,7 +194,7 @@ int32_t password_inspect(const char *stored, int32_t *form_out, uint32_t *iterat
 int32_t password_needs_rehash(const char *stored, uint32_t min_iterations) {
     int32_t form = 0;
     uint32_t iterations = 0;
-    const int32_t rc = password_inspect(stored, &form, &iterations);
+    const int32_t rc = password_parameters(stored, &form, &iterations);
     if (rc != KELDO_OK) return rc;
     if (min_iterations == 0) min_iterations = KELDO_PASSWORD_DEFAULT_ITERATIONS;
     return form != KELDO_PASSWORD_PHC || iterations < min_iterations ? 1 : 0;

@@ -12,4 +12,4 @@ int32_t password_encode(int32_t form, const void *password, uint64_t password_le
                         uint64_t out_size);
 int32_t password_verify(const void *password, uint64_t password_len, const char *stored);
 int32_t password_needs_rehash(const char *stored, uint32_t min_iterations);
-int32_t password_inspect(const char *stored, int32_t *form_out, uint32_t *iterations_out);
+int32_t password_parameters(const char *stored, int32_t *form_out, uint32_t *iterations_out);

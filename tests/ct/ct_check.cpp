@@ -3,7 +3,7 @@
 // (undefined to memcheck) before each call, so any branch or memory index
 // that depends on them is reported as an error. What may depend on them is
 // declassified: the verdict of a comparison once it is computed, and here,
-// outputs the test itself inspects. The lengths of NUL-terminated secrets
+// outputs the test itself examines. The lengths of NUL-terminated secrets
 // are public (the suppression file names the strlen calls that measure
 // them).
 //

@@ -1,5 +1,5 @@
 // The stored password-hash reader behind keldo_password_verify,
-// keldo_password_needs_rehash and keldo_password_inspect. Properties: the
+// keldo_password_needs_rehash and keldo_password_parameters. Properties: the
 // three agree on every refusal, which is always of the malformed-hash kind;
 // an accepted string has a count within the bounds and fields that are the
 // canonical spelling (by the Base64 model of fuzz_support.h) of what they
@@ -72,7 +72,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const std::string stored(text, strnlen(text, size));
     int32_t form = -1;
     uint32_t iterations = 0;
-    const int32_t rc = keldo_password_inspect(stored.c_str(), &form, &iterations);
+    const int32_t rc = keldo_password_parameters(stored.c_str(), &form, &iterations);
     FUZZ_CHECK(keldo_password_needs_rehash(stored.c_str(), 1) == (rc != KELDO_OK ? rc : form != 1));
     if (rc != KELDO_OK) {
         FUZZ_CHECK(KELDO_STATUS_KIND(rc) == KELDO_KIND_MALFORMED_HASH);

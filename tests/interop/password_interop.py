@@ -48,8 +48,8 @@ def load(path):
                                           ctypes.c_char_p, ctypes.c_uint64]
     lib.keldo_password_verify.restype = ctypes.c_int32
     lib.keldo_password_verify.argtypes = [ctypes.c_char_p, ctypes.c_uint64, ctypes.c_char_p]
-    lib.keldo_password_inspect.restype = ctypes.c_int32
-    lib.keldo_password_inspect.argtypes = [ctypes.c_char_p, ctypes.POINTER(ctypes.c_int32),
+    lib.keldo_password_parameters.restype = ctypes.c_int32
+    lib.keldo_password_parameters.argtypes = [ctypes.c_char_p, ctypes.POINTER(ctypes.c_int32),
                                            ctypes.POINTER(ctypes.c_uint32)]
     lib.keldo_crypto_status_text.restype = ctypes.c_char_p
     lib.keldo_crypto_status_text.argtypes = [ctypes.c_int32]
@@ -130,7 +130,7 @@ class PasswordInterop(unittest.TestCase):
             self.assertEqual(rc, MISMATCH)
             self.assertEqual(kind(rc), KIND_MISMATCH)
             got_form, got_iterations = ctypes.c_int32(), ctypes.c_uint32()
-            self.assertEqual(self.lib.keldo_password_inspect(stored.encode(), got_form,
+            self.assertEqual(self.lib.keldo_password_parameters(stored.encode(), got_form,
                                                              got_iterations), OK)
             self.assertEqual(got_form.value, form)
         COUNTS[(form, "ours-from-peer")] += 1

@@ -244,7 +244,7 @@ int password_verify(int argc, char **argv, int first) {
     while (!stored.empty() && (stored.back() == ' ' || stored.back() == '\t')) stored.pop_back();
 
     // A malformed string is refused before the password is asked for.
-    int32_t rc = keldo_password_inspect(stored.c_str(), nullptr, nullptr);
+    int32_t rc = keldo_password_parameters(stored.c_str(), nullptr, nullptr);
     if (rc != KELDO_OK) fail(kCheckFailed, status_message(cmd, rc));
 
     std::string pw = read_password(cmd, args, false);

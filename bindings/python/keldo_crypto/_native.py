@@ -57,7 +57,7 @@ _PROTOTYPES = (
      (c_int32, c_char_p, c_uint64, c_char_p, c_uint64, c_uint32, c_void_p, c_uint64)),
     ("keldo_password_verify", c_int32, (c_char_p, c_uint64, c_char_p)),
     ("keldo_password_needs_rehash", c_int32, (c_char_p, c_uint32)),
-    ("keldo_password_inspect", c_int32, (c_char_p, c_void_p, c_void_p)),
+    ("keldo_password_parameters", c_int32, (c_char_p, c_void_p, c_void_p)),
 )
 
 
@@ -83,7 +83,7 @@ class _Library:
     password_encode: Callable[..., int]
     password_verify: Callable[..., int]
     password_needs_rehash: Callable[..., int]
-    password_inspect: Callable[..., int]
+    password_parameters: Callable[..., int]
     jwt_mint_r_with_gil: Callable[..., int]
     jwt_verify_r_with_gil: Callable[..., int]
 
@@ -331,12 +331,12 @@ def password_needs_rehash(stored: bytes, min_iterations: int) -> bool:
     return rc == 1
 
 
-def password_inspect(stored: bytes) -> tuple[int, int]:
+def password_parameters(stored: bytes) -> tuple[int, int]:
     """(form, iterations) of stored, without deriving anything."""
     lib = _lib or load()
     form = c_int32()
     iterations = c_uint32()
-    rc = lib.password_inspect(stored, ctypes.byref(form), ctypes.byref(iterations))
+    rc = lib.password_parameters(stored, ctypes.byref(form), ctypes.byref(iterations))
     if rc != 0:
         raise refusal(rc)
     return form.value, iterations.value

@@ -57,7 +57,7 @@ class PBKDF2PasswordHasher(_DjangoPBKDF2):  # type: ignore[misc]
             return str(super().encode(password, salt, iterations))
 
     def decode(self, encoded: str) -> dict[str, Any]:
-        form, iterations = _native.password_inspect(_native.stored_text(encoded, "decode"))
+        form, iterations = _native.password_parameters(_native.stored_text(encoded, "decode"))
         if form != _native.FORM_DJANGO:
             raise MalformedHash("decode: not a pbkdf2_sha256$N$SALT$HASH string")
         algorithm, _, salt, hash_ = encoded.split("$", 3)
