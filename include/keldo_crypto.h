@@ -295,7 +295,7 @@ KELDO_API int32_t keldo_password_needs_rehash(const char *stored,
 /* Parses stored without deriving anything: KELDO_OK with its form and
  * iteration count (either pointer may be NULL), or a negative status. */
 KELDO_API int32_t keldo_password_parameters(const char *stored, int32_t *form_out,
-                                         uint32_t *iterations_out);
+                                            uint32_t *iterations_out);
 
 #ifdef __cplusplus
 }

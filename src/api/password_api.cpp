@@ -26,6 +26,6 @@ KELDO_API int32_t keldo_password_needs_rehash(const char *stored, uint32_t min_i
 }
 
 KELDO_API int32_t keldo_password_parameters(const char *stored, int32_t *form_out,
-                                         uint32_t *iterations_out) {
+                                            uint32_t *iterations_out) {
     return password_parameters(stored, form_out, iterations_out);
 }

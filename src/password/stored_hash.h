@@ -1,7 +1,8 @@
 // Reading a stored PBKDF2-HMAC-SHA256 password hash in any of the four
 // forms the library accepts (the KELDO_PASSWORD_* forms of the public
-// header). One reader serves verification, the rehash query, the parameters query and
-// the fuzz target; it allocates nothing and writes no message.
+// header). One reader serves verification, the rehash query, the
+// parameters query and the fuzz target; it allocates nothing and writes no
+// message.
 //
 // Bounds: the iteration count is a decimal number from 1 to 100000000
 // without leading zeros; the salt field holds 1 to 1024 characters; the key
