@@ -27,7 +27,9 @@ function fastifyAuth(fastify, options, done) {
     done(e);
     return;
   }
-  fastify.decorateRequest('auth', null);
+  // Registered twice in a scope (a required and an optional decorator), the
+  // request property is declared once.
+  if (!fastify.hasRequestDecorator('auth')) fastify.decorateRequest('auth', null);
   // A hook in Fastify's callback style (no promise to allocate); called
   // without a callback, it throws the refusal and returns the claims.
   function keldoAuthenticate(request, reply, next) {
