@@ -1,16 +1,15 @@
 /// <reference types="node" />
 // Declarations shared by keldo-crypto/express and keldo-crypto/fastify.
 import type { IncomingMessage } from 'node:http';
-import type { Claims, KeldoError, KeldoErrorCode, SecretLike, SecretOptions } from '../index.js';
+import type { Claims, KeldoError, KeldoErrorCode, SecretLike, SecretOptions, TokenKey, TokenKeyLike } from '../index.js';
 
-/** The claims of an accepted token, and the position in `keys` of the key
- * that matched (0 for the current key). */
-export interface AuthClaims extends Claims {
-  readonly key: number;
-}
+/** The claims of an accepted token; `key` is the position in `keys` of the
+ * key that matched (0 for the current key). */
+export type AuthClaims = Claims;
 
-/** What `keys` takes: a secret, or several, the current one first. */
-export type AuthKeys = SecretLike | readonly SecretLike[];
+/** What `keys` takes: a secret, a TokenKey or KeyRing, or an array of
+ * secrets and TokenKeys, the current one first. */
+export type AuthKeys = TokenKeyLike | ReadonlyArray<SecretLike | TokenKey>;
 
 export interface AuthOptions<Req = IncomingMessage & Record<string, any>> extends SecretOptions {
   keys: AuthKeys;

@@ -142,10 +142,61 @@ test('Fastify: a scope hook protects its routes only, refusals are Fastify error
   }
 });
 
+test('a key ring: the previous key still works and is named, given as secrets, TokenKeys or a KeyRing', async () => {
+  const previous = randomBytes(32);
+  const retired = randomBytes(32);
+  const rings = {
+    'an array of secrets': [secret, previous],
+    'an array of TokenKeys and secrets': [new k.TokenKey(secret), previous],
+    'a KeyRing': new k.KeyRing([secret, previous]),
+  };
+  for (const [what, keys] of Object.entries(rings)) {
+    const app = EXPRESS['Express 5']();
+    app.set('env', 'test');
+    app.use(expressAuth({ keys }));
+    app.get('/me', (req, res) => res.json(req.auth));
+    const f = Fastify();
+    await f.register(fastifyAuth, { keys, hook: 'onRequest' });
+    f.get('/me', async (req) => req.auth);
+    const servers = [await serve(app), await serveFastify(f)];
+    try {
+      for (const s of servers) {
+        for (const [signer, status, key] of [[secret, 200, 0], [previous, 200, 1], [retired, 401, undefined]]) {
+          const r = await rawRequest(s.port, { path: '/me', headers: bearer(k.jwtMint(signer, 'user-7', 'u7@example.org', 60)) });
+          assert.equal(r.status, status, what);
+          if (status === 200) assert.deepEqual(JSON.parse(r.body), { sub: 'user-7', email: 'u7@example.org', exp: JSON.parse(r.body).exp, key }, what);
+        }
+      }
+    } finally {
+      await Promise.all(servers.map((s) => s.close()));
+    }
+  }
+  // Closing Fastify wipes the ring the plugin made, not one it was given.
+  assert.equal(rings['a KeyRing'].disposed, false);
+});
+
+test('a key ring disposed under a running server is a fault (500), never a 401 nor an acceptance', async () => {
+  const ring = new k.KeyRing([secret]);
+  const app = EXPRESS['Express 5']();
+  app.set('env', 'test');
+  app.use(expressAuth({ keys: ring }));
+  app.get('/me', (req, res) => res.json(req.auth));
+  const s = await serve(app);
+  try {
+    ring.dispose();
+    const r = await rawRequest(s.port, { path: '/me', headers: bearer(valid()) });
+    assert.equal(r.status, 500);
+    assert.equal(r.headers['www-authenticate'], undefined);
+  } finally {
+    await s.close();
+  }
+});
+
 test('configuration is refused when the component is made, not at the first request', async () => {
   const cases = [
     [{}, /keys is required/],
     [{ keys: [] }, /keys is empty/],
+    [{ keys: Array(17).fill(secret) }, /1 to 16 keys/],
     [{ keys: 'short' }, /shorter than 32 bytes/],
     [{ keys: 42 }, /must be a string, Buffer or Uint8Array/],
     [{ keys: secret, realm: 'a"b' }, /realm must be text/],

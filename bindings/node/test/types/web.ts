@@ -5,11 +5,12 @@ import Fastify from 'fastify';
 import { createSecretKey } from 'node:crypto';
 import { expressAuth, AuthenticationError } from 'keldo-crypto/express';
 import fastifyAuth from 'keldo-crypto/fastify';
+import { KeyRing, TokenKey } from 'keldo-crypto';
 
 const current = createSecretKey(Buffer.alloc(32, 1));
 const app = express();
 app.use('/api', expressAuth({ keys: [current, 'p'.repeat(32)], realm: 'api' }));
-app.use('/maybe', expressAuth({ keys: current, optional: true, getToken: (req) => req.query?.token }));
+app.use('/maybe', expressAuth({ keys: new TokenKey(current), optional: true, getToken: (req) => req.query?.token }));
 app.get('/api/me', (req, res) => {
   const sub: string | undefined = req.auth?.sub;
   const key: number | undefined = req.auth?.key;
@@ -24,7 +25,7 @@ app.use((err: unknown, req: express.Request, res: express.Response, next: expres
 });
 
 const f = Fastify();
-f.register(fastifyAuth, { keys: [current], hook: 'onRequest' }).after(() => {
+f.register(fastifyAuth, { keys: new KeyRing([new TokenKey(current), 'p'.repeat(32)]), hook: 'onRequest' }).after(() => {
   f.get('/api/me', { onRequest: f.authenticate }, async (request) => {
     const exp: number | undefined = request.auth?.exp;
     return { exp };
