@@ -7,7 +7,7 @@
 //     turn;
 //  2. end to end: requests/s on GET /api/me, which answers the claims, with
 //     autocannon (10 connections, a fixed number of requests) against each
-//     server in a process of its own on 127.0.0.1, servers in turn, three
+//     server in a process of its own on 127.0.0.1, servers in turn, five
 //     rounds, median.
 // Prints Markdown tables; --quick runs each case briefly (CI).
 //
@@ -31,7 +31,7 @@ const quick = process.argv.includes('--quick');
 const SECONDS = quick ? 0.05 : 1.0;
 const SAMPLES = quick ? 1 : 5;
 const REQUESTS = quick ? 2000 : 40000;
-const ROUNDS = quick ? 1 : 3;
+const ROUNDS = quick ? 1 : 5;
 
 const secret = randomBytes(32);
 const token = k.jwtMint(secret, 'user-1234', 'user1234@example.org', 3600);

@@ -168,4 +168,4 @@ function authenticator(options, fn) {
   return authenticate;
 }
 
-module.exports = { AuthenticationError, authenticator, bearerToken };
+module.exports = { AuthenticationError, authenticator };
