@@ -38,7 +38,7 @@ __all__ = ["BearerAuthentication", "BearerAuthenticationFailed", "OptionalBearer
 SETTING = "KELDO_AUTH_KEYS"
 
 
-class BearerAuthenticationFailed(exceptions.AuthenticationFailed):  # type: ignore[misc]
+class BearerAuthenticationFailed(exceptions.AuthenticationFailed):
     """A refusal with its own status and challenge: DRF's view would put the
     first authentication class's challenge on it (or turn it into 403 when
     that class has none); this one keeps the challenge naming the error."""
@@ -49,7 +49,7 @@ class BearerAuthenticationFailed(exceptions.AuthenticationFailed):  # type: igno
         self._failure = failure
 
     @property
-    def status_code(self) -> int:  # type: ignore[override]
+    def status_code(self) -> int:
         return self._failure.status
 
     @status_code.setter
@@ -88,7 +88,7 @@ def _reset(setting: str, **_: Any) -> None:
 setting_changed.connect(_reset)
 
 
-class BearerAuthentication(BaseAuthentication):  # type: ignore[misc]
+class BearerAuthentication(BaseAuthentication):
     """request.auth: the Claims; request.user: get_user(claims)."""
 
     def authenticate(self, request: Any) -> Optional[tuple[Any, Claims]]:

@@ -45,7 +45,7 @@ class BearerError(HTTPException):
         self.description = failure.description
 
 
-class BearerAuth(SecurityBase):  # type: ignore[misc]  # FastAPI's classes are untyped here
+class BearerAuth(SecurityBase):
     """A dependency: the claims of the request's bearer token, or BearerError.
 
     keys: a secret (str or bytes), or a list of them with the current one

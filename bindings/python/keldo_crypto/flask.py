@@ -73,7 +73,7 @@ def _exception(failure: AuthFailure) -> _wz.HTTPException:
 
 
 def _claims() -> Optional[Claims]:
-    return g.get("keldo_claims")
+    return cast(Optional[Claims], g.get("keldo_claims"))
 
 
 # The claims of the current request: None where no valid token was given.

@@ -348,3 +348,16 @@ def test_the_peers_agree_with_ours_on_the_plain_cases(table):
         if name in plain:
             for column, got in peers.items():
                 assert got[0] == expected[0] and got[2] == expected[2], (name, column, got)
+
+
+@pytest.mark.parametrize("path,sub,email,expected", [
+    ("/ours/me", "nobody", "n@example.org", (401, "invalid_token", None)),     # no such user
+    ("/ours/me", "inactive", "i@example.org", (401, "invalid_token", None)),   # is_active False
+    ("/ours/by-email", "anything", "user-42@example.org", (200, None, "anything")),
+    ("/ours/by-email", "anything", "nobody@example.org", (401, "invalid_token", None)),
+])
+def test_drf_finds_the_user_through_the_hook(servers, path, sub, email, expected):
+    got, body, _ = answer(servers["drf"], path, bearer(kc.jwt_mint(SECRET, sub, email)))
+    assert got == expected, body
+    if got[0] == 200:
+        assert json.loads(body)["user"] == "user-42"

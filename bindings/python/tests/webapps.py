@@ -188,10 +188,12 @@ def drf_setup(database):
     from django.core.management import call_command
     call_command("migrate", verbosity=0, run_syncdb=True)
     for name in USERS:
-        User.objects.get_or_create(username=name)
+        User.objects.get_or_create(username=name, email=name + "@example.org")
+    User.objects.get_or_create(username="inactive", is_active=False)
 
 
 def _drf_urls():
+    from django.contrib.auth.models import User
     from django.urls import path
     from rest_framework.permissions import AllowAny, IsAuthenticated
     from rest_framework.response import Response
@@ -215,6 +217,17 @@ def _drf_urls():
         def get(self, request):
             return Response({"sub": request.auth.sub if request.auth else None})
 
+    class ByEmail(BearerAuthentication):
+        # The documented hook: users found by the token's email instead.
+        def get_user(self, claims):
+            return User.objects.filter(email=claims.email).first()
+
+    class OursByEmail(OursMe):
+        authentication_classes = [ByEmail]
+
+        def get(self, request):
+            return Response({"user": request.user.username, "sub": request.auth.sub})
+
     class PeerMe(APIView):
         authentication_classes = [JWTAuthentication]
         permission_classes = [IsAuthenticated]
@@ -230,7 +243,7 @@ def _drf_urls():
             return Response({"public": True})
 
     return [path("ours/me", OursMe.as_view()), path("ours/optional", OursOptional.as_view()),
-            path("peer/me", PeerMe.as_view()), path("public", Public.as_view())]
+            path("ours/by-email", OursByEmail.as_view()), path("peer/me", PeerMe.as_view()), path("public", Public.as_view())]
 
 
 def __getattr__(name):
