@@ -93,6 +93,7 @@ def serve_fastapi(fast):
     import uvicorn
     sock = socket.socket()
     sock.bind(("127.0.0.1", 0))
+    sock.listen(2048)  # connections wait in the backlog until uvicorn accepts them
     options = {"loop": "uvloop", "http": "httptools"} if fast else {"loop": "asyncio", "http": "h11"}
     config = uvicorn.Config(fastapi_app(), access_log=False, log_level="warning", **options)
     server = uvicorn.Server(config)
