@@ -12,16 +12,16 @@ from __future__ import annotations
 import re
 from typing import Any, Callable, Iterable, Optional, Sequence, Union
 
-from . import _tokens
+from ._keys import KeyRing, TokenKey
 from ._errors import (BadSignature, InvalidArgument, MalformedToken, TokenError, TokenExpired,
                       TokenNotYetValid)
 from ._tokens import Claims
 
 __all__ = ["AuthFailure", "Keys", "MISSING", "authorization", "failure", "make_verifier"]
 
-# What a component's keys= takes: a secret (str or bytes), or a sequence of
-# them, current first.
-Keys = Union[str, bytes, Sequence[Union[str, bytes]]]
+# What a component's keys= takes: a secret (str or bytes), a sequence of
+# secrets or TokenKeys with the current one first, a TokenKey or a KeyRing.
+Keys = Union[str, bytes, Sequence[Union[str, bytes, TokenKey]], TokenKey, KeyRing]
 
 # RFC 6750 2.1: credentials = "Bearer" 1*SP b64token; the scheme is
 # case-insensitive (RFC 7235 2.1). Field values arrive without the optional
@@ -108,28 +108,19 @@ def authorization(values: Iterable[str]) -> Optional[str]:
 
 
 def make_verifier(keys: Any, what: str) -> Callable[[str], Claims]:
-    """token -> Claims for a component's keys= (a secret, a sequence of
-    secrets, current first, or what jwt_verify takes as a key). The keys are
-    prepared once, here."""
+    """token -> Claims for a component's keys=: a secret, a list of secrets
+    or TokenKeys (current first), a TokenKey or a KeyRing. Secrets are
+    prepared once, here, into a ring that lives as long as the component; a
+    TokenKey or KeyRing given is used as it is (its owner closes it)."""
     if keys is None:
         raise InvalidArgument(f"{what}: keys= is required (a secret, or a list of them, current first)")
-    if isinstance(keys, (list, tuple)):
-        if not keys:
-            raise InvalidArgument(f"{what}: keys= is an empty list")
-        if len(keys) > 1:
-            raise InvalidArgument(f"{what}: one key only until key rings are available")
-        keys = keys[0]
-    verify = _tokens.jwt_verify
-    secret = keys
-    try:  # the key is checked now (type, length), not at the first request
-        verify("e30.e30.", secret)
-    except TokenError:
-        pass
-
-    def verifier(token: str) -> Claims:
-        return verify(token, secret)
-
-    return verifier
+    if isinstance(keys, (KeyRing, TokenKey)):
+        ring: Union[KeyRing, TokenKey] = keys
+    elif isinstance(keys, (list, tuple)):
+        ring = KeyRing(keys)
+    else:
+        ring = TokenKey(keys)
+    return ring.verify
 
 
 def check(values: Iterable[str], verifier: Callable[[str], Claims]) -> Claims:

@@ -32,6 +32,7 @@ import keldo_crypto as kc  # noqa: E402
 HERE = os.path.dirname(os.path.abspath(__file__))
 SECRET = bytes(range(1, 33))
 OTHER = bytes(range(2, 34))
+PREVIOUS = bytes(range(3, 35))   # ours take it too, after SECRET
 NOW = int(time.time())
 
 
@@ -85,6 +86,7 @@ CASES = [
      (401, "invalid_token", None)),
     ("nbf 30 s ahead", "me", bearer(pyjwt(nbf=NOW + 30)), "", (200, None, "user-42")),
     ("bad signature", "me", bearer(pyjwt(key=OTHER)), "", (401, "invalid_token", None)),
+    ("signed with the previous key", "me", bearer(pyjwt(key=PREVIOUS)), "", (200, None, "user-42")),
     ("alg none", "me", bearer(b64(b'{"alg":"none","typ":"JWT"}') + "." + pyjwt().split(".")[1] + "."),
      "", (401, "invalid_token", None)),
     ("alg HS512", "me", bearer(pyjwt(algorithm="HS512")), "", (401, "invalid_token", None)),
@@ -132,6 +134,9 @@ CASES = [
 # peer does (FastAPI's and simplejwt's send a bare "Bearer", the Flask
 # decorator none at all).
 DIFFERENCES = {
+    ("signed with the previous key", "*"):
+        "ours are given a key ring, current key first, as a service rotating its secret is; "
+        "PyJWT's decode takes one key (a rotation is a loop over decodes in the application)",
     ("nbf 30 s ahead", "*"):
         "the library allows 60 s of clock skew on nbf; PyJWT's default leeway is 0",
     ("HS256 signature under an HS512 header", "*"):
@@ -189,7 +194,7 @@ PEERS = (("fastapi", "fastapi"), ("flask", "flask"), ("drf", "drf"))
 
 @pytest.fixture(scope="module")
 def servers():
-    env = dict(os.environ, KELDO_WEB_SECRET=SECRET.hex(),
+    env = dict(os.environ, KELDO_WEB_SECRET=SECRET.hex(), KELDO_WEB_PREVIOUS=PREVIOUS.hex(),
                PYTHONPATH=os.pathsep.join([os.path.dirname(os.path.dirname(kc.__file__))]
                                           + [p for p in os.environ.get("PYTHONPATH", "").split(os.pathsep) if p]),
                KELDO_CRYPTO_LIBRARY=kc.load_library())
@@ -361,3 +366,10 @@ def test_drf_finds_the_user_through_the_hook(servers, path, sub, email, expected
     assert got == expected, body
     if got[0] == 200:
         assert json.loads(body)["user"] == "user-42"
+
+
+def test_ours_name_the_key_that_matched(table):
+    for name, key in (("valid token", 0), ("signed with the previous key", 1)):
+        row = next(r for r in table if r[0] == name)
+        for column, (got, body, _) in row[2].items():
+            assert json.loads(body)["key"] == key, (name, column)

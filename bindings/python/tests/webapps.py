@@ -10,8 +10,8 @@ prints "port N" once it listens and serves until it is stopped. The secret
 is the hex of $KELDO_WEB_SECRET. --fast: uvicorn with uvloop and httptools,
 no access log (the documented fastest setting, for the benchmark).
 
-Routes: /ours/me and /peer/me answer {"sub", "email", "exp"} of a valid
-token; /ours/optional answers {"sub": sub or null}; /public needs nothing.
+Routes: /ours/me and /peer/me answer {"sub", "email", "exp", "key"} of a
+valid token (key: the matching key's position, ours only); /ours/optional answers {"sub": sub or null}; /public needs nothing.
 The FastAPI app also mounts a Starlette app under /mw with
 BearerAuthMiddleware (/mw/me).
 """
@@ -25,6 +25,10 @@ from functools import wraps
 import jwt  # PyJWT: the peers' token check
 
 SECRET = bytes.fromhex(os.environ.get("KELDO_WEB_SECRET", "6b" * 32))
+# Ours accept tokens of the previous key too (a key ring, current first);
+# the peers take one key, as PyJWT's decode does.
+PREVIOUS = bytes.fromhex(os.environ.get("KELDO_WEB_PREVIOUS", "70" * 32))
+KEYS = [SECRET, PREVIOUS]
 ISSUER = "keldo"
 
 
@@ -35,7 +39,9 @@ def _peer_decode(token):
 
 
 def _view(claims):
-    return {"sub": claims["sub"], "email": claims.get("email"), "exp": claims["exp"]}
+    # claims.key: the position of the matching key in our ring
+    return {"sub": claims["sub"], "email": claims.get("email"), "exp": claims["exp"],
+            "key": getattr(claims, "key", None)}
 
 
 # ---- FastAPI and Starlette ----------------------------------------------------------
@@ -51,8 +57,8 @@ def fastapi_app():
     from keldo_crypto.fastapi import BearerAuth, OptionalBearerAuth
     from keldo_crypto.starlette import BearerAuthMiddleware
 
-    auth = BearerAuth(keys=[SECRET])
-    maybe = OptionalBearerAuth(keys=[SECRET])
+    auth = BearerAuth(keys=KEYS)
+    maybe = OptionalBearerAuth(keys=KEYS)
     bearer = HTTPBearer()  # FastAPI's own scheme, as its security tutorial uses it
 
     async def peer_claims(credentials: HTTPAuthorizationCredentials = Security(bearer)):
@@ -84,7 +90,7 @@ def fastapi_app():
         return JSONResponse(_view(request.auth))
 
     app.mount("/mw", Starlette(routes=[Route("/me", mw_me)],
-                               middleware=[Middleware(BearerAuthMiddleware, keys=[SECRET])]))
+                               middleware=[Middleware(BearerAuthMiddleware, keys=KEYS)]))
     return app
 
 
@@ -109,7 +115,7 @@ def flask_app():
     from keldo_crypto.flask import KeldoAuth, current_claims
 
     app = Flask(__name__)
-    app.config["KELDO_AUTH_KEYS"] = [SECRET]
+    app.config["KELDO_AUTH_KEYS"] = KEYS
     auth = KeldoAuth(app)
 
     def token_required(view):
@@ -174,7 +180,7 @@ def drf_setup(database):
         DATABASES={"default": {"ENGINE": "django.db.backends.sqlite3", "NAME": database}},
         MIDDLEWARE=[],
         USE_TZ=True,
-        KELDO_AUTH_KEYS=[SECRET],
+        KELDO_AUTH_KEYS=KEYS,
         REST_FRAMEWORK={"DEFAULT_RENDERER_CLASSES": ["rest_framework.renderers.JSONRenderer"],
                         "UNAUTHENTICATED_USER": None},
         # djangorestframework-simplejwt (over PyJWT), set for tokens that
