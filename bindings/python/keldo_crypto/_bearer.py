@@ -55,26 +55,28 @@ class AuthFailure(Exception):
         return {"WWW-Authenticate": self.challenge}
 
 
-# Built once: a refusal allocates nothing new.
-MISSING = AuthFailure(401, None, "no bearer token")
-_MALFORMED_HEADER = AuthFailure(400, "invalid_request", "malformed Authorization header")
-_TWO_HEADERS = AuthFailure(400, "invalid_request", "more than one Authorization header")
+# The answers, as (status, error, description). Each refusal raises a new
+# AuthFailure: a shared exception object would keep the last request's
+# traceback (and the token in its frames) and be changed by every thread.
+MISSING = (401, None, "no bearer token")
+_MALFORMED_HEADER = (400, "invalid_request", "malformed Authorization header")
+_TWO_HEADERS = (400, "invalid_request", "more than one Authorization header")
 
-_BY_CLASS: tuple[tuple[type[TokenError], AuthFailure], ...] = (
-    (TokenExpired, AuthFailure(401, "invalid_token", "token expired")),
-    (TokenNotYetValid, AuthFailure(401, "invalid_token", "token not yet valid")),
-    (BadSignature, AuthFailure(401, "invalid_token", "bad signature")),
-    (MalformedToken, AuthFailure(401, "invalid_token", "malformed token")),
+_BY_CLASS: tuple[tuple[type[TokenError], tuple[int, str, str]], ...] = (
+    (TokenExpired, (401, "invalid_token", "token expired")),
+    (TokenNotYetValid, (401, "invalid_token", "token not yet valid")),
+    (BadSignature, (401, "invalid_token", "bad signature")),
+    (MalformedToken, (401, "invalid_token", "malformed token")),
 )
-_INVALID_CLAIMS = AuthFailure(401, "invalid_token", "invalid claims")
+_INVALID_CLAIMS = (401, "invalid_token", "invalid claims")
 
 
 def failure(error: TokenError) -> AuthFailure:
     """The answer to a token the library refused, by the kind of refusal."""
     for cls, answer in _BY_CLASS:
         if isinstance(error, cls):
-            return answer
-    return _INVALID_CLAIMS  # InvalidClaims, and any kind added later
+            return AuthFailure(*answer)
+    return AuthFailure(*_INVALID_CLAIMS)  # InvalidClaims, and any kind added later
 
 
 def authorization(values: Iterable[str]) -> Optional[str]:
@@ -95,7 +97,7 @@ def authorization(values: Iterable[str]) -> Optional[str]:
     if count == 0:
         return None
     if count > 1:
-        raise _TWO_HEADERS
+        raise AuthFailure(*_TWO_HEADERS)
     assert found is not None
     value = found.strip(" \t")
     m = _BEARER.match(value)
@@ -104,7 +106,7 @@ def authorization(values: Iterable[str]) -> Optional[str]:
     scheme = _SCHEME.match(value)
     if not value or scheme is None or scheme.group(0).lower() != "bearer":
         return None  # no credentials for this scheme (RFC 6750 3.1: no error code)
-    raise _MALFORMED_HEADER
+    raise AuthFailure(*_MALFORMED_HEADER)
 
 
 def make_verifier(keys: Any, what: str) -> Callable[[str], Claims]:
@@ -128,7 +130,7 @@ def check(values: Iterable[str], verifier: Callable[[str], Claims]) -> Claims:
     AuthFailure."""
     token = authorization(values)
     if token is None:
-        raise MISSING
+        raise AuthFailure(*MISSING)
     try:
         return verifier(token)
     except TokenError as e:

@@ -65,7 +65,7 @@ class BearerAuthenticationFailed(exceptions.AuthenticationFailed):
         pass
 
 
-_UNKNOWN_USER = AuthFailure(401, "invalid_token", "unknown or inactive user")
+_UNKNOWN_USER = (401, "invalid_token", "unknown or inactive user")
 
 _verifiers: dict[int, tuple[Any, Callable[[str], Claims]]] = {}
 
@@ -106,7 +106,7 @@ class BearerAuthentication(BaseAuthentication):
             raise BearerAuthenticationFailed(failure(e)) from None
         user = self.get_user(claims)
         if user is None or not getattr(user, "is_active", True):
-            raise BearerAuthenticationFailed(_UNKNOWN_USER)
+            raise BearerAuthenticationFailed(AuthFailure(*_UNKNOWN_USER))
         return user, claims
 
     def get_user(self, claims: Claims) -> Any:

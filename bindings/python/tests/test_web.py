@@ -244,6 +244,8 @@ def test_flask_password_helpers_answer_as_werkzeug(name, stored, stale):
     lambda: kc.compare_digest("a", b"a"),
     lambda: kc.pbkdf2_sha256("pw", b"salt", "10"),
     lambda: kc.b64decode(3.5),
+    lambda: kc.KeyRing(b"k" * 32),            # a secret where a list of keys belongs
+    lambda: kc.TokenKey(42),
 ])
 def test_wrong_types_raise_a_typeerror_that_is_also_a_keldo_error(call):
     with pytest.raises(builtins.TypeError) as e:
