@@ -77,6 +77,7 @@ def test_keys_are_checked_when_the_component_is_made(keys):
 
 def test_fastapi_shows_the_scheme_and_lets_the_app_format_refusals():
     fastapi = pytest.importorskip("fastapi")
+    pytest.importorskip("httpx")  # FastAPI's TestClient
     from fastapi.responses import JSONResponse
     from fastapi.testclient import TestClient
 
@@ -107,6 +108,7 @@ def test_fastapi_shows_the_scheme_and_lets_the_app_format_refusals():
 
 def test_starlette_middleware_closes_a_websocket_without_a_token():
     pytest.importorskip("starlette")
+    pytest.importorskip("httpx")  # Starlette's TestClient
     from starlette.applications import Starlette
     from starlette.routing import WebSocketRoute
     from starlette.testclient import TestClient
@@ -211,6 +213,7 @@ def _werkzeug_rows():
 
 @pytest.mark.parametrize("name,stored,stale", _werkzeug_rows(), ids=[r[0] for r in _werkzeug_rows()])
 def test_flask_password_helpers_answer_as_werkzeug(name, stored, stale):
+    pytest.importorskip("flask")
     from werkzeug.security import check_password_hash as werkzeug_check
 
     from keldo_crypto.flask import check_and_rehash, check_password_hash, needs_rehash
