@@ -48,8 +48,10 @@ class BearerError(HTTPException):
 class BearerAuth(SecurityBase):
     """A dependency: the claims of the request's bearer token, or BearerError.
 
-    keys: a secret (str or bytes), or a list of them with the current one
-    first. scheme_name and description are what the OpenAPI page shows.
+    keys: a secret (str or bytes), a list of secrets or TokenKeys with the
+    current one first, a TokenKey or a KeyRing; claims.key is the position of
+    the key that matched. scheme_name and description are what the OpenAPI
+    page shows.
     """
 
     def __init__(self, keys: Keys, *, scheme_name: Optional[str] = None,

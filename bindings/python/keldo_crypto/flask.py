@@ -81,8 +81,10 @@ current_claims: Claims = cast(Claims, LocalProxy(_claims))
 
 
 class KeldoAuth:
-    """The extension. keys: a secret (str or bytes) or a list of them,
-    current first; without it, init_app reads app.config["KELDO_AUTH_KEYS"]."""
+    """The extension. keys: a secret (str or bytes), a list of secrets or
+    TokenKeys with the current one first, a TokenKey or a KeyRing; without
+    it, init_app reads app.config["KELDO_AUTH_KEYS"]. claims.key is the
+    position of the key that matched."""
 
     def __init__(self, app: Optional[Flask] = None, *, keys: Optional[Keys] = None) -> None:
         self._keys = keys
