@@ -25,7 +25,9 @@ trap 'rm -rf "$work"' EXIT
 export PYTHONDONTWRITEBYTECODE=1 PIP_ROOT_USER_ACTION=ignore PIP_DISABLE_PIP_VERSION_CHECK=1
 # A copy, so the build leaves nothing in the clone.
 cp -r "$top/bindings/python" "$work/src"
-"$python" -m pip install -q --no-build-isolation --no-deps --no-index \
+# The copy is outside the checkout: it bundles no library, and its compiled
+# module is built against this checkout's header.
+KELDO_CRYPTO_INCLUDE_DIR=$top/include "$python" -m pip install -q --no-build-isolation --no-deps --no-index \
   --target "$work/site" "$work/src"
 
 cd "$work"

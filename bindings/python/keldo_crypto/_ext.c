@@ -1,0 +1,1004 @@
+/*
+ * keldo_crypto._ext: the package's calls into the library, as a compiled
+ * module of CPython's Limited API (one abi3 build serves Python 3.9 and
+ * later).
+ *
+ * The library is not linked: load() opens the file the package chose
+ * (load_library(path), the library inside a wheel, KELDO_CRYPTO_LIBRARY,
+ * the package folder, the system loader) and takes each function's address,
+ * with the prototype of keldo_crypto.h. A call before load() loads it the
+ * package's way first.
+ *
+ * The Python layer checks types and ranges; these functions take what it
+ * checked (bytes, int) and make the call. Outputs are on the C stack (or in
+ * the result object), so there is no lock and nothing shared between
+ * threads. Long calls (PBKDF2, password hashes, hashing large inputs, long
+ * tokens) run without the GIL; short ones keep it, which costs less than
+ * handing it over and back. A refusal raises the exception the package's
+ * _native.refusal(status) makes, with the library's text.
+ */
+#define PY_SSIZE_T_CLEAN
+#define Py_LIMITED_API 0x03090000
+#include <Python.h>
+#include <structmember.h>
+#include <stddef.h>
+
+#include <stdint.h>
+#include <string.h>
+#include <time.h>
+
+#include "keldo_crypto.h"
+
+#ifdef _WIN32
+#  include <windows.h>
+#else
+#  include <dlfcn.h>
+#endif
+
+/* Calls on inputs up to this size keep the GIL: a few microseconds of work
+ * at most, less than another thread waits for the GIL anyway. */
+#define SHORT_INPUT 16384
+
+/* ---- the library's functions ------------------------------------------- */
+
+/* Each function the package calls: its name, and a pointer of the type the
+ * header gives it. Interface 1.1 and earlier; the order is the order in
+ * which a library that lacks one is reported. */
+#define KELDO_FUNCTIONS(X)                 \
+  X(keldo_crypto_last_error)               \
+  X(keldo_crypto_secure_compare)           \
+  X(keldo_crypto_sha256)                   \
+  X(keldo_crypto_hmac_sha256)              \
+  X(keldo_crypto_pbkdf2_sha256)            \
+  X(keldo_crypto_base64_encode)            \
+  X(keldo_crypto_base64_decode)            \
+  X(keldo_crypto_base64url_encode)         \
+  X(keldo_crypto_base64url_decode)         \
+  X(keldo_crypto_uuid_generate)            \
+  X(keldo_crypto_status_text)              \
+  X(keldo_jwt_mint_r)                      \
+  X(keldo_jwt_verify_r)                    \
+  X(keldo_password_hash)                   \
+  X(keldo_password_encode)                 \
+  X(keldo_password_verify)                 \
+  X(keldo_password_needs_rehash)           \
+  X(keldo_password_parameters)
+
+static struct {
+#define X(name) __typeof__(name) *name;
+  KELDO_FUNCTIONS(X)
+#undef X
+} lib;
+
+static const char *const lib_names[] = {
+#define X(name) #name,
+  KELDO_FUNCTIONS(X)
+#undef X
+};
+
+#ifdef _WIN32
+typedef HMODULE lib_handle;
+#else
+typedef void *lib_handle;
+#endif
+static lib_handle handle;
+
+/* Set by _native at import: refusal(status) -> exception, and the Claims type. */
+static PyObject *refusal_factory;
+static PyObject *claims_type;
+static PyObject *load_default; /* _native.library */
+static PyObject *keldo_error;  /* KeldoError */
+/* The key last accepted by the package's checks (a str or bytes of 32 bytes
+ * or more, immutable) and its bytes: a host signs and verifies with one key,
+ * so the checks run once for it. Read and replaced holding the GIL. */
+static PyObject *cached_secret, *cached_key;
+
+static int load_now(void) {
+  if (load_default == NULL) {
+    PyErr_SetString(PyExc_RuntimeError, "keldo_crypto._ext: setup() was not called");
+    return -1;
+  }
+  PyObject *r = PyObject_CallObject(load_default, NULL);
+  if (r == NULL) return -1;
+  Py_DECREF(r);
+  if (lib.keldo_jwt_verify_r == NULL) {
+    PyErr_SetString(PyExc_RuntimeError, "keldo_crypto: the library was not loaded");
+    return -1;
+  }
+  return 0;
+}
+
+#define LOADED(fn) (lib.fn != NULL || load_now() == 0)
+
+/* Raises the package's exception for status; returns NULL. */
+static PyObject *refuse(int32_t status) {
+  if (refusal_factory == NULL) {
+    PyErr_Format(PyExc_RuntimeError, "keldo_crypto._ext: status %d, and setup() was not called", (int)status);
+    return NULL;
+  }
+  PyObject *e = PyObject_CallFunction(refusal_factory, "i", (int)status);
+  if (e != NULL) {
+    PyErr_SetObject((PyObject *)Py_TYPE(e), e);
+    Py_DECREF(e);
+  }
+  return NULL;
+}
+
+/* ---- argument parsing: the package passes bytes and ints ----------------- */
+
+typedef struct {
+  const char *p;
+  Py_ssize_t n;
+} bytes_arg;
+
+static int get_bytes(PyObject *args, Py_ssize_t i, bytes_arg *out) {
+  PyObject *o = PyTuple_GetItem(args, i);
+  if (o == NULL) return -1;
+  char *p;
+  if (PyBytes_AsStringAndSize(o, &p, &out->n) < 0) return -1;
+  out->p = p;
+  return 0;
+}
+
+/* A C text: bytes without NUL (the package has checked). */
+static int get_text(PyObject *args, Py_ssize_t i, const char **out) {
+  bytes_arg b;
+  if (get_bytes(args, i, &b) < 0) return -1;
+  *out = b.p;
+  return 0;
+}
+
+static int get_u32(PyObject *args, Py_ssize_t i, uint32_t *out) {
+  PyObject *o = PyTuple_GetItem(args, i);
+  if (o == NULL) return -1;
+  unsigned long v = PyLong_AsUnsignedLong(o);
+  if (v == (unsigned long)-1 && PyErr_Occurred()) return -1;
+  if (v > UINT32_MAX) {
+    PyErr_SetString(PyExc_OverflowError, "value above 2**32 - 1");
+    return -1;
+  }
+  *out = (uint32_t)v;
+  return 0;
+}
+
+static int get_i32(PyObject *args, Py_ssize_t i, int32_t *out) {
+  PyObject *o = PyTuple_GetItem(args, i);
+  if (o == NULL) return -1;
+  long v = PyLong_AsLong(o);
+  if (v == -1 && PyErr_Occurred()) return -1;
+  if (v < INT32_MIN || v > INT32_MAX) {
+    PyErr_SetString(PyExc_OverflowError, "value outside int32");
+    return -1;
+  }
+  *out = (int32_t)v;
+  return 0;
+}
+
+static int arity(PyObject *args, Py_ssize_t n, const char *fn) {
+  if (PyTuple_Size(args) != n) {
+    PyErr_Format(PyExc_TypeError, "%s takes %d arguments", fn, (int)n);
+    return -1;
+  }
+  return 0;
+}
+
+/* ---- loading ------------------------------------------------------------- */
+
+static void close_handle(lib_handle h) {
+#ifdef _WIN32
+  FreeLibrary(h);
+#else
+  dlclose(h);
+#endif
+}
+
+/* load(path): opens path and takes every function. None when loaded, or the
+ * name of the first function the file lacks (then nothing is kept). An
+ * OSError with the loader's message when the file cannot be opened. */
+static PyObject *ext_load(PyObject *self, PyObject *path) {
+  (void)self;
+  lib_handle h;
+#ifdef _WIN32
+  wchar_t *wpath = PyUnicode_AsWideCharString(path, NULL);
+  if (wpath == NULL) return NULL;
+  /* ctypes' flags: the DLL's own folder and the default folders. */
+  h = LoadLibraryExW(wpath, NULL, LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
+  PyMem_Free(wpath);
+  if (h == NULL) {
+    PyErr_Format(PyExc_OSError, "cannot load %U (error %lu)", path, (unsigned long)GetLastError());
+    return NULL;
+  }
+#else
+  PyObject *encoded = PyUnicode_EncodeFSDefault(path);
+  if (encoded == NULL) return NULL;
+  h = dlopen(PyBytes_AsString(encoded), RTLD_NOW | RTLD_LOCAL);
+  Py_DECREF(encoded);
+  if (h == NULL) {
+    const char *why = dlerror();
+    PyErr_SetString(PyExc_OSError, why ? why : "dlopen failed");
+    return NULL;
+  }
+#endif
+  void *found[sizeof lib_names / sizeof lib_names[0]];
+  for (size_t i = 0; i < sizeof lib_names / sizeof lib_names[0]; i++) {
+#ifdef _WIN32
+    found[i] = (void *)GetProcAddress(h, lib_names[i]);
+#else
+    found[i] = dlsym(h, lib_names[i]);
+#endif
+    if (found[i] == NULL) {
+      close_handle(h);
+      return PyUnicode_FromString(lib_names[i]);
+    }
+  }
+  /* Holding the GIL: no call sees a half-filled table. */
+  size_t i = 0;
+#define X(name) memcpy(&lib.name, &found[i++], sizeof lib.name);
+  KELDO_FUNCTIONS(X)
+#undef X
+  if (handle != NULL) close_handle(handle); /* the same file: dlopen counts */
+  handle = h;
+  Py_RETURN_NONE;
+}
+
+static PyObject *ext_setup(PyObject *self, PyObject *args) {
+  (void)self;
+  PyObject *refusal, *claims, *library, *error;
+  if (!PyArg_ParseTuple(args, "OOOO", &refusal, &claims, &library, &error)) return NULL;
+  if (!PyType_Check(claims) || !PyType_Check(error)) {
+    PyErr_SetString(PyExc_TypeError, "setup(refusal, Claims, library, KeldoError)");
+    return NULL;
+  }
+  Py_INCREF(refusal);
+  Py_INCREF(claims);
+  Py_INCREF(library);
+  Py_INCREF(error);
+  Py_XDECREF(refusal_factory);
+  Py_XDECREF(claims_type);
+  Py_XDECREF(load_default);
+  Py_XDECREF(keldo_error);
+  refusal_factory = refusal;
+  claims_type = claims;
+  load_default = library;
+  keldo_error = error;
+
+  Py_RETURN_NONE;
+}
+
+/* ---- primitives --------------------------------------------------------- */
+
+static PyObject *ext_status_text(PyObject *self, PyObject *arg) {
+  (void)self;
+  if (!LOADED(keldo_crypto_status_text)) return NULL;
+  long status = PyLong_AsLong(arg);
+  if (status == -1 && PyErr_Occurred()) return NULL;
+  const char *text = lib.keldo_crypto_status_text((int32_t)status);
+  if (text == NULL) Py_RETURN_NONE;
+  return PyBytes_FromString(text);
+}
+
+/* secure_compare(a, b): a and b of equal length (the package checks). */
+static PyObject *ext_secure_compare(PyObject *self, PyObject *args) {
+  (void)self;
+  bytes_arg a, b;
+  if (arity(args, 2, "secure_compare") || get_bytes(args, 0, &a) || get_bytes(args, 1, &b)) return NULL;
+  if (!LOADED(keldo_crypto_secure_compare)) return NULL;
+  if (a.n != b.n) Py_RETURN_FALSE;
+  return PyBool_FromLong(lib.keldo_crypto_secure_compare(a.p, b.p, (uint64_t)a.n) == 0);
+}
+
+static PyObject *unexpected(const char *fn) {
+  /* Only reached if the library refused arguments the package checked. */
+  PyErr_Format(keldo_error, "keldo_%s: refused arguments the binding had checked", fn);
+  return NULL;
+}
+
+static PyObject *ext_sha256(PyObject *self, PyObject *arg) {
+  (void)self;
+  char *p;
+  Py_ssize_t n;
+  uint8_t out[32];
+  if (PyBytes_AsStringAndSize(arg, &p, &n) < 0) return NULL;
+  if (!LOADED(keldo_crypto_sha256)) return NULL;
+  int32_t rc;
+  if (n <= SHORT_INPUT) {
+    rc = lib.keldo_crypto_sha256(p, (uint64_t)n, out);
+  } else {
+    Py_BEGIN_ALLOW_THREADS
+    rc = lib.keldo_crypto_sha256(p, (uint64_t)n, out);
+    Py_END_ALLOW_THREADS
+  }
+  if (rc != 0) return unexpected("crypto_sha256");
+  return PyBytes_FromStringAndSize((const char *)out, 32);
+}
+
+static PyObject *ext_hmac_sha256(PyObject *self, PyObject *args) {
+  (void)self;
+  bytes_arg k, d;
+  uint8_t out[32];
+  if (arity(args, 2, "hmac_sha256") || get_bytes(args, 0, &k) || get_bytes(args, 1, &d)) return NULL;
+  if (!LOADED(keldo_crypto_hmac_sha256)) return NULL;
+  int32_t rc;
+  if (k.n + d.n <= SHORT_INPUT) {
+    rc = lib.keldo_crypto_hmac_sha256(k.p, (uint64_t)k.n, d.p, (uint64_t)d.n, out);
+  } else {
+    Py_BEGIN_ALLOW_THREADS
+    rc = lib.keldo_crypto_hmac_sha256(k.p, (uint64_t)k.n, d.p, (uint64_t)d.n, out);
+    Py_END_ALLOW_THREADS
+  }
+  if (rc != 0) return unexpected("crypto_hmac_sha256");
+  return PyBytes_FromStringAndSize((const char *)out, 32);
+}
+
+/* pbkdf2_sha256(password, salt, iterations, length): ranges checked above. */
+static PyObject *ext_pbkdf2_sha256(PyObject *self, PyObject *args) {
+  (void)self;
+  bytes_arg pw, salt;
+  uint32_t iterations;
+  if (arity(args, 4, "pbkdf2_sha256") || get_bytes(args, 0, &pw) || get_bytes(args, 1, &salt) ||
+      get_u32(args, 2, &iterations))
+    return NULL;
+  Py_ssize_t length = PyLong_AsSsize_t(PyTuple_GetItem(args, 3));
+  if (length == -1 && PyErr_Occurred()) return NULL;
+  if (!LOADED(keldo_crypto_pbkdf2_sha256)) return NULL;
+  PyObject *out = PyBytes_FromStringAndSize(NULL, length);
+  if (out == NULL) return NULL;
+  int32_t rc;
+  char *dst = PyBytes_AsString(out);
+  Py_BEGIN_ALLOW_THREADS
+  rc = lib.keldo_crypto_pbkdf2_sha256(pw.p, (uint64_t)pw.n, salt.p, (uint64_t)salt.n, iterations,
+                                      (uint8_t *)dst, (uint64_t)length);
+  Py_END_ALLOW_THREADS
+  if (rc != 0) {
+    Py_DECREF(out);
+    return unexpected("crypto_pbkdf2_sha256");
+  }
+  return out;
+}
+
+/* base64_encode(data, url) -> str */
+static PyObject *ext_base64_encode(PyObject *self, PyObject *args) {
+  (void)self;
+  bytes_arg d;
+  if (arity(args, 2, "base64_encode") || get_bytes(args, 0, &d)) return NULL;
+  int url = PyObject_IsTrue(PyTuple_GetItem(args, 1));
+  if (url < 0) return NULL;
+  if (!LOADED(keldo_crypto_base64_encode)) return NULL;
+  if (d.n > (PY_SSIZE_T_MAX - 8) / 4 * 3) return PyErr_NoMemory();
+  uint64_t size = ((uint64_t)d.n + 2) / 3 * 4 + 1; /* enough for both alphabets */
+  char stack[1024];
+  char *out = size <= sizeof stack ? stack : PyMem_Malloc(size);
+  if (out == NULL) return PyErr_NoMemory();
+  int32_t rc;
+  if (d.n <= SHORT_INPUT) {
+    rc = (url ? lib.keldo_crypto_base64url_encode : lib.keldo_crypto_base64_encode)(d.p, (uint64_t)d.n, out, size);
+  } else {
+    Py_BEGIN_ALLOW_THREADS
+    rc = (url ? lib.keldo_crypto_base64url_encode : lib.keldo_crypto_base64_encode)(d.p, (uint64_t)d.n, out, size);
+    Py_END_ALLOW_THREADS
+  }
+  PyObject *r = rc == 0 ? PyUnicode_DecodeASCII(out, (Py_ssize_t)strlen(out), NULL)
+                        : unexpected(url ? "crypto_base64url_encode" : "crypto_base64_encode");
+  if (out != stack) PyMem_Free(out);
+  return r;
+}
+
+/* base64_decode(text, url) -> bytes, or None when the text does not decode. */
+static PyObject *ext_base64_decode(PyObject *self, PyObject *args) {
+  (void)self;
+  bytes_arg t;
+  if (arity(args, 2, "base64_decode") || get_bytes(args, 0, &t)) return NULL;
+  int url = PyObject_IsTrue(PyTuple_GetItem(args, 1));
+  if (url < 0) return NULL;
+  if (!LOADED(keldo_crypto_base64_decode)) return NULL;
+  uint64_t size = (uint64_t)t.n / 4 * 3 + 3;
+  char stack[1024];
+  char *out = size <= sizeof stack ? stack : PyMem_Malloc(size);
+  if (out == NULL) return PyErr_NoMemory();
+  uint64_t n = 0;
+  int32_t rc;
+  if (t.n <= SHORT_INPUT) {
+    rc = (url ? lib.keldo_crypto_base64url_decode : lib.keldo_crypto_base64_decode)(t.p, (uint8_t *)out, size, &n);
+  } else {
+    Py_BEGIN_ALLOW_THREADS
+    rc = (url ? lib.keldo_crypto_base64url_decode : lib.keldo_crypto_base64_decode)(t.p, (uint8_t *)out, size, &n);
+    Py_END_ALLOW_THREADS
+  }
+  PyObject *r;
+  if (rc != 0) {
+    r = Py_None;
+    Py_INCREF(r);
+  } else {
+    r = PyBytes_FromStringAndSize(out, (Py_ssize_t)n);
+  }
+  if (out != stack) PyMem_Free(out);
+  return r;
+}
+
+/* uuid_generate() -> str, or None when the random source failed. */
+static PyObject *ext_uuid_generate(PyObject *self, PyObject *unused) {
+  (void)self;
+  (void)unused;
+  char out[37];
+  if (!LOADED(keldo_crypto_uuid_generate)) return NULL;
+  if (lib.keldo_crypto_uuid_generate(out) != 0) Py_RETURN_NONE;
+  return PyUnicode_DecodeASCII(out, 36, NULL);
+}
+
+/* ---- tokens ------------------------------------------------------------- */
+
+/* jwt_mint(key, sub, email, ttl) -> str */
+static PyObject *ext_jwt_mint(PyObject *self, PyObject *args) {
+  (void)self;
+  bytes_arg key;
+  const char *sub, *email;
+  uint32_t ttl;
+  char out[KELDO_JWT_TOKEN_MAX];
+  uint64_t size = 0;
+  if (arity(args, 4, "jwt_mint") || get_bytes(args, 0, &key) || get_text(args, 1, &sub) ||
+      get_text(args, 2, &email) || get_u32(args, 3, &ttl))
+    return NULL;
+  if (!LOADED(keldo_jwt_mint_r)) return NULL;
+  /* The inputs are at most a few hundred bytes: the GIL stays. */
+  int32_t rc = lib.keldo_jwt_mint_r(key.p, (uint64_t)key.n, sub, email, ttl, out, sizeof out, &size);
+  if (rc != 0) return refuse(rc);
+  return PyUnicode_DecodeASCII(out, (Py_ssize_t)size - 1, NULL);
+}
+
+/* The claims' storage: the base of the package's Claims (a Mapping with
+ * __slots__ = ()), so that the verifier fills a new one without a call into
+ * Python. */
+typedef struct {
+  PyObject_HEAD
+  PyObject *sub, *email, *exp;
+} claims_object;
+
+static PyMemberDef claims_members[] = {
+  {"sub", T_OBJECT_EX, offsetof(claims_object, sub), 0, NULL},
+  {"email", T_OBJECT_EX, offsetof(claims_object, email), 0, NULL},
+  {"exp", T_OBJECT_EX, offsetof(claims_object, exp), 0, NULL},
+  {NULL, 0, 0, 0, NULL},
+};
+
+static int claims_traverse(PyObject *self, visitproc visit, void *arg) {
+  claims_object *c = (claims_object *)self;
+  Py_VISIT(c->sub);
+  Py_VISIT(c->email);
+  Py_VISIT(c->exp);
+  Py_VISIT(Py_TYPE(self)); /* a heap type, which instances hold */
+  return 0;
+}
+
+static int claims_clear(PyObject *self) {
+  claims_object *c = (claims_object *)self;
+  Py_CLEAR(c->sub);
+  Py_CLEAR(c->email);
+  Py_CLEAR(c->exp);
+  return 0;
+}
+
+static void claims_dealloc(PyObject *self) {
+  PyTypeObject *tp = Py_TYPE(self);
+  PyObject_GC_UnTrack(self);
+  claims_clear(self);
+  freefunc free_fn = (freefunc)PyType_GetSlot(tp, Py_tp_free);
+  free_fn(self);
+  Py_DECREF(tp);
+}
+
+static PyType_Slot claims_slots[] = {
+  {Py_tp_members, claims_members},
+  {Py_tp_traverse, claims_traverse},
+  {Py_tp_clear, claims_clear},
+  {Py_tp_dealloc, claims_dealloc},
+  {Py_tp_new, PyType_GenericNew},
+  {Py_tp_doc, "The storage of Claims (keldo_crypto.Claims)."},
+  {0, NULL},
+};
+
+static PyType_Spec claims_spec = {
+  "keldo_crypto._ext.ClaimsBase", sizeof(claims_object), 0,
+  Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_HAVE_GC, claims_slots,
+};
+
+static PyObject *claims_base; /* the type made from claims_spec */
+static allocfunc claims_alloc;
+
+static PyObject *new_claims(const char *sub, const char *email, int64_t exp) {
+  if (claims_alloc == NULL) {
+    claims_alloc = (allocfunc)PyType_GetSlot((PyTypeObject *)claims_type, Py_tp_alloc);
+    if (claims_alloc == NULL) return NULL;
+  }
+  claims_object *c = (claims_object *)claims_alloc((PyTypeObject *)claims_type, 0);
+  if (c == NULL) return NULL;
+  /* The verifier hands out only whole claims of valid UTF-8. */
+  if ((c->sub = PyUnicode_DecodeUTF8(sub, (Py_ssize_t)strlen(sub), NULL)) == NULL ||
+      (c->email = PyUnicode_DecodeUTF8(email, (Py_ssize_t)strlen(email), NULL)) == NULL ||
+      (c->exp = PyLong_FromLongLong(exp)) == NULL) {
+    Py_DECREF(c);
+    return NULL;
+  }
+  return (PyObject *)c;
+}
+
+/* Tokens longer than this (the header has no limit) are verified without the
+ * GIL, so a flood of them does not stop the other threads. */
+#define LONG_TOKEN 16384
+
+/* jwt_verify(key, token) -> Claims; token is bytes without NUL. */
+static PyObject *ext_jwt_verify(PyObject *self, PyObject *args) {
+  (void)self;
+  bytes_arg key, token;
+  char sub[64], email[128];
+  int64_t exp = 0;
+  if (arity(args, 2, "jwt_verify") || get_bytes(args, 0, &key) || get_bytes(args, 1, &token)) return NULL;
+  if (!LOADED(keldo_jwt_verify_r)) return NULL;
+  int32_t rc;
+  if (token.n <= LONG_TOKEN) {
+    rc = lib.keldo_jwt_verify_r(key.p, (uint64_t)key.n, token.p, sub, email, &exp);
+  } else {
+    Py_BEGIN_ALLOW_THREADS
+    rc = lib.keldo_jwt_verify_r(key.p, (uint64_t)key.n, token.p, sub, email, &exp);
+    Py_END_ALLOW_THREADS
+  }
+  if (rc != 0) return refuse(rc);
+  return new_claims(sub, email, exp);
+}
+
+/* ---- the token calls' fast path ------------------------------------------- */
+
+/* remember(secret, key): secret passed the checks as key (bytes). */
+static PyObject *ext_remember(PyObject *self, PyObject *args) {
+  (void)self;
+  PyObject *secret, *key;
+  if (!PyArg_ParseTuple(args, "OS", &secret, &key)) return NULL;
+  Py_INCREF(secret);
+  Py_INCREF(key);
+  Py_XDECREF(cached_secret);
+  Py_XDECREF(cached_key);
+  cached_secret = secret;
+  cached_key = key;
+  Py_RETURN_NONE;
+}
+
+/* The UTF-8 of a str, or the bytes themselves; NULL (no error set) for
+ * anything else, or text that does not encode. */
+static PyObject *utf8_of(PyObject *o) {
+  if (PyUnicode_CheckExact(o)) {
+    PyObject *b = PyUnicode_AsUTF8String(o);
+    if (b == NULL) PyErr_Clear();
+    return b;
+  }
+  if (PyBytes_CheckExact(o)) {
+    Py_INCREF(o);
+    return o;
+  }
+  return NULL;
+}
+
+/* Of kwargs (may be NULL): the value of name, or NULL; *taken counts the
+ * names found. */
+static PyObject *keyword(PyObject *kwargs, const char *name, Py_ssize_t *taken) {
+  if (kwargs == NULL) return NULL;
+  PyObject *v = PyDict_GetItemString(kwargs, name); /* borrowed */
+  if (v != NULL) (*taken)++;
+  return v;
+}
+
+/* jwt_verify(token, secret, *, allow_short_secret=False): taken here when
+ * secret is the remembered key and token a str or bytes, not empty, without
+ * NUL; everything else, and a token the library finds malformed (it may be a
+ * key passed as the token), goes to the checked function. */
+static PyObject *fast_verify(PyObject *args, PyObject *kwargs) {
+  PyObject *token_bytes, *key;
+  char *tp, *kp;
+  Py_ssize_t tn, kn, taken = 0;
+  char sub[64], email[128];
+  int64_t exp = 0;
+  int32_t rc;
+  if (PyTuple_Size(args) != 2 || cached_secret == NULL || PyTuple_GetItem(args, 1) != cached_secret) return NULL;
+  /* allow_short_secret does not matter for a remembered key: it has 32 bytes or more. */
+  keyword(kwargs, "allow_short_secret", &taken);
+  if (kwargs != NULL && PyDict_Size(kwargs) != taken) return NULL;
+  if ((token_bytes = utf8_of(PyTuple_GetItem(args, 0))) == NULL) return NULL;
+  if (PyBytes_AsStringAndSize(token_bytes, &tp, &tn) < 0 || tn == 0 || memchr(tp, 0, (size_t)tn) != NULL) {
+    PyErr_Clear();
+    Py_DECREF(token_bytes);
+    return NULL;
+  }
+  if (!LOADED(keldo_jwt_verify_r)) {
+    Py_DECREF(token_bytes);
+    return Py_None; /* the error is set */
+  }
+  /* Our own reference: another thread may replace the key while the GIL
+   * is released. */
+  key = cached_key;
+  Py_INCREF(key);
+  PyBytes_AsStringAndSize(key, &kp, &kn);
+  if (tn <= LONG_TOKEN) {
+    rc = lib.keldo_jwt_verify_r(kp, (uint64_t)kn, tp, sub, email, &exp);
+  } else {
+    Py_BEGIN_ALLOW_THREADS
+    rc = lib.keldo_jwt_verify_r(kp, (uint64_t)kn, tp, sub, email, &exp);
+    Py_END_ALLOW_THREADS
+  }
+  Py_DECREF(key);
+  Py_DECREF(token_bytes);
+  if (rc == 0) {
+    PyObject *c = new_claims(sub, email, exp);
+    return c != NULL ? c : Py_None;
+  }
+  if (KELDO_STATUS_KIND(rc) == KELDO_KIND_MALFORMED && rc != KELDO_E_SIGNATURE_FORMAT) return NULL;
+  refuse(rc);
+  return Py_None;
+}
+
+/* A claim for mint: a str whose UTF-8 has at most limit bytes and no NUL. */
+static PyObject *claim_of(PyObject *o, Py_ssize_t limit) {
+  if (o == NULL || !PyUnicode_CheckExact(o)) return NULL;
+  PyObject *b = PyUnicode_AsUTF8String(o);
+  if (b == NULL) {
+    PyErr_Clear();
+    return NULL;
+  }
+  char *p;
+  Py_ssize_t n;
+  if (PyBytes_AsStringAndSize(b, &p, &n) < 0 || n > limit || memchr(p, 0, (size_t)n) != NULL) {
+    PyErr_Clear();
+    Py_DECREF(b);
+    return NULL;
+  }
+  return b;
+}
+
+/* jwt_mint(secret, sub, email, ttl=DEFAULT, *, allow_short_secret=False):
+ * taken here when secret is the remembered key, sub and email str within
+ * their limits and ttl an int in range; anything else goes to the checked
+ * function. */
+static PyObject *fast_mint(PyObject *args, PyObject *kwargs, PyObject *default_ttl) {
+  PyObject *sub_b = NULL, *email_b = NULL, *ttl_o, *result = NULL;
+  char out[KELDO_JWT_TOKEN_MAX];
+  uint64_t size = 0;
+  char *kp;
+  Py_ssize_t kn, taken = 0, argc = PyTuple_Size(args);
+  if (argc < 3 || argc > 4 || cached_secret == NULL || PyTuple_GetItem(args, 0) != cached_secret) return NULL;
+  keyword(kwargs, "allow_short_secret", &taken);
+  ttl_o = keyword(kwargs, "ttl", &taken);
+  if (kwargs != NULL && PyDict_Size(kwargs) != taken) return NULL;
+  if (argc == 4) {
+    if (ttl_o != NULL) return NULL; /* given twice: the checked function says so */
+    ttl_o = PyTuple_GetItem(args, 3);
+  } else if (ttl_o == NULL) {
+    ttl_o = default_ttl;
+  }
+  if (ttl_o == NULL || !PyLong_CheckExact(ttl_o)) return NULL;
+  unsigned long ttl = PyLong_AsUnsignedLong(ttl_o);
+  if ((ttl == (unsigned long)-1 && PyErr_Occurred()) || ttl > UINT32_MAX) {
+    PyErr_Clear();
+    return NULL;
+  }
+  if ((sub_b = claim_of(PyTuple_GetItem(args, 1), 63)) == NULL) return NULL;
+  if ((email_b = claim_of(PyTuple_GetItem(args, 2), 127)) == NULL) {
+    Py_DECREF(sub_b);
+    return NULL;
+  }
+  if (LOADED(keldo_jwt_mint_r)) {
+    PyBytes_AsStringAndSize(cached_key, &kp, &kn);
+    /* The inputs are at most a few hundred bytes: the GIL stays. */
+    int32_t rc = lib.keldo_jwt_mint_r(kp, (uint64_t)kn, PyBytes_AsString(sub_b), PyBytes_AsString(email_b),
+                                      (uint32_t)ttl, out, sizeof out, &size);
+    if (rc != 0) refuse(rc);
+    else result = PyUnicode_DecodeASCII(out, (Py_ssize_t)size - 1, NULL);
+  }
+  Py_DECREF(sub_b);
+  Py_DECREF(email_b);
+  return result != NULL ? result : Py_None;
+}
+
+/* TokenCall(checked, "verify" | "mint"): jwt_verify and jwt_mint as the
+ * package exports them. A call that the fast path above takes costs one C
+ * call; any other goes to checked, the package's Python function with every
+ * check, whose name, text and signature it carries (functools.wraps). The
+ * fast paths return NULL (no error set) to hand the call on, Py_None with an
+ * error set for a failure, or the result. */
+typedef struct {
+  PyObject_HEAD
+  PyObject *checked;
+  PyObject *default_ttl; /* mint: checked's default ttl */
+  PyObject *dict;
+  int mint;
+} fast_object;
+
+static PyObject *fast_type;
+
+static PyObject *fast_call(PyObject *self, PyObject *args, PyObject *kwargs) {
+  fast_object *f = (fast_object *)self;
+  PyObject *r = f->mint ? fast_mint(args, kwargs, f->default_ttl) : fast_verify(args, kwargs);
+  if (r == Py_None) return NULL; /* neither function returns None */
+  if (r != NULL) return r;
+  return PyObject_Call(f->checked, args, kwargs);
+}
+
+static PyObject *fast_new(PyTypeObject *type, PyObject *args, PyObject *kwargs) {
+  PyObject *checked;
+  const char *kind;
+  (void)kwargs;
+  if (!PyArg_ParseTuple(args, "Os:TokenCall", &checked, &kind)) return NULL;
+  int mint = strcmp(kind, "mint") == 0;
+  if (!mint && strcmp(kind, "verify") != 0) {
+    PyErr_SetString(PyExc_ValueError, "TokenCall: kind is 'verify' or 'mint'");
+    return NULL;
+  }
+  PyObject *default_ttl = NULL;
+  if (mint) {
+    /* The default of checked's ttl, the only one there is. */
+    PyObject *defaults = PyObject_GetAttrString(checked, "__defaults__");
+    if (defaults == NULL) return NULL;
+    if (!PyTuple_Check(defaults) || PyTuple_Size(defaults) != 1) {
+      Py_DECREF(defaults);
+      PyErr_SetString(PyExc_TypeError, "TokenCall: the mint function has one default, ttl");
+      return NULL;
+    }
+    default_ttl = PyTuple_GetItem(defaults, 0);
+    Py_INCREF(default_ttl);
+    Py_DECREF(defaults);
+  }
+  allocfunc alloc = (allocfunc)PyType_GetSlot(type, Py_tp_alloc);
+  fast_object *f = (fast_object *)alloc(type, 0);
+  if (f == NULL) {
+    Py_XDECREF(default_ttl);
+    return NULL;
+  }
+  Py_INCREF(checked);
+  f->checked = checked;
+  f->default_ttl = default_ttl;
+  f->mint = mint;
+  return (PyObject *)f;
+}
+
+static int fast_traverse(PyObject *self, visitproc visit, void *arg) {
+  fast_object *f = (fast_object *)self;
+  Py_VISIT(f->checked);
+  Py_VISIT(f->default_ttl);
+  Py_VISIT(f->dict);
+  Py_VISIT(Py_TYPE(self));
+  return 0;
+}
+
+static int fast_clear(PyObject *self) {
+  fast_object *f = (fast_object *)self;
+  Py_CLEAR(f->checked);
+  Py_CLEAR(f->default_ttl);
+  Py_CLEAR(f->dict);
+  return 0;
+}
+
+static void fast_dealloc(PyObject *self) {
+  PyTypeObject *tp = Py_TYPE(self);
+  PyObject_GC_UnTrack(self);
+  fast_clear(self);
+  freefunc free_fn = (freefunc)PyType_GetSlot(tp, Py_tp_free);
+  free_fn(self);
+  Py_DECREF(tp);
+}
+
+static PyMemberDef fast_members[] = {
+  {"__dictoffset__", T_PYSSIZET, offsetof(fast_object, dict), READONLY, NULL},
+  {NULL, 0, 0, 0, NULL},
+};
+
+/* __dict__, for functools.wraps (the Limited API of 3.9 has no generic one). */
+static PyObject *fast_get_dict(PyObject *self, void *closure) {
+  (void)closure;
+  fast_object *f = (fast_object *)self;
+  if (f->dict == NULL && (f->dict = PyDict_New()) == NULL) return NULL;
+  Py_INCREF(f->dict);
+  return f->dict;
+}
+
+static PyGetSetDef fast_getset[] = {
+  {"__dict__", fast_get_dict, NULL, NULL, NULL},
+  {NULL, NULL, NULL, NULL, NULL},
+};
+
+static PyType_Slot fast_slots[] = {
+  {Py_tp_call, fast_call},
+  {Py_tp_getset, fast_getset},
+  {Py_tp_new, fast_new},
+  {Py_tp_members, fast_members},
+  {Py_tp_traverse, fast_traverse},
+  {Py_tp_clear, fast_clear},
+  {Py_tp_dealloc, fast_dealloc},
+  {0, NULL},
+};
+
+static PyType_Spec fast_spec = {
+  "keldo_crypto._ext.TokenCall", sizeof(fast_object), 0, Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC, fast_slots,
+};
+
+/* ---- password-hash strings ------------------------------------------------ */
+
+/* password_hash(password, iterations) -> str */
+static PyObject *ext_password_hash(PyObject *self, PyObject *args) {
+  (void)self;
+  bytes_arg pw;
+  uint32_t iterations;
+  char out[KELDO_PASSWORD_HASH_MAX];
+  if (arity(args, 2, "password_hash") || get_bytes(args, 0, &pw) || get_u32(args, 1, &iterations)) return NULL;
+  if (!LOADED(keldo_password_hash)) return NULL;
+  int32_t rc;
+  Py_BEGIN_ALLOW_THREADS
+  rc = lib.keldo_password_hash(pw.p, (uint64_t)pw.n, iterations, out, sizeof out);
+  Py_END_ALLOW_THREADS
+  if (rc != 0) return refuse(rc);
+  return PyUnicode_DecodeASCII(out, (Py_ssize_t)strlen(out), NULL);
+}
+
+/* password_encode(form, password, salt, iterations) -> str */
+static PyObject *ext_password_encode(PyObject *self, PyObject *args) {
+  (void)self;
+  int32_t form;
+  bytes_arg pw, salt;
+  uint32_t iterations;
+  if (arity(args, 4, "password_encode") || get_i32(args, 0, &form) || get_bytes(args, 1, &pw) ||
+      get_bytes(args, 2, &salt) || get_u32(args, 3, &iterations))
+    return NULL;
+  if (!LOADED(keldo_password_encode)) return NULL;
+  /* Every result fits KELDO_PASSWORD_HASH_MAX; a longer salt is refused. */
+  uint64_t size = KELDO_PASSWORD_HASH_MAX + (uint64_t)salt.n;
+  char *out = PyMem_Malloc(size);
+  if (out == NULL) return PyErr_NoMemory();
+  int32_t rc;
+  Py_BEGIN_ALLOW_THREADS
+  rc = lib.keldo_password_encode(form, pw.p, (uint64_t)pw.n, salt.p, (uint64_t)salt.n, iterations, out, size);
+  Py_END_ALLOW_THREADS
+  PyObject *r = rc != 0 ? refuse(rc) : PyUnicode_DecodeUTF8(out, (Py_ssize_t)strlen(out), "surrogateescape");
+  PyMem_Free(out);
+  return r;
+}
+
+/* password_verify(password, stored) -> the status */
+static PyObject *ext_password_verify(PyObject *self, PyObject *args) {
+  (void)self;
+  bytes_arg pw;
+  const char *stored;
+  if (arity(args, 2, "password_verify") || get_bytes(args, 0, &pw) || get_text(args, 1, &stored)) return NULL;
+  if (!LOADED(keldo_password_verify)) return NULL;
+  int32_t rc;
+  Py_BEGIN_ALLOW_THREADS
+  rc = lib.keldo_password_verify(pw.p, (uint64_t)pw.n, stored);
+  Py_END_ALLOW_THREADS
+  return PyLong_FromLong(rc);
+}
+
+/* password_needs_rehash(stored, min_iterations) -> the status (parsing only) */
+static PyObject *ext_password_needs_rehash(PyObject *self, PyObject *args) {
+  (void)self;
+  const char *stored;
+  uint32_t min;
+  if (arity(args, 2, "password_needs_rehash") || get_text(args, 0, &stored) || get_u32(args, 1, &min)) return NULL;
+  if (!LOADED(keldo_password_needs_rehash)) return NULL;
+  return PyLong_FromLong(lib.keldo_password_needs_rehash(stored, min));
+}
+
+/* password_parameters(stored) -> (form, iterations) */
+static PyObject *ext_password_parameters(PyObject *self, PyObject *arg) {
+  (void)self;
+  char *stored;
+  Py_ssize_t n;
+  int32_t form = 0;
+  uint32_t iterations = 0;
+  if (PyBytes_AsStringAndSize(arg, &stored, &n) < 0) return NULL;
+  if (!LOADED(keldo_password_parameters)) return NULL;
+  int32_t rc = lib.keldo_password_parameters(stored, &form, &iterations);
+  if (rc != 0) return refuse(rc);
+  return Py_BuildValue("(ik)", (int)form, (unsigned long)iterations);
+}
+
+/* ---- the benchmark's C-level timing --------------------------------------- */
+
+static double cpu_seconds(void) {
+#ifdef _WIN32
+  FILETIME c, e, k, u;
+  GetProcessTimes(GetCurrentProcess(), &c, &e, &k, &u);
+  return ((double)((uint64_t)u.dwHighDateTime << 32 | u.dwLowDateTime) +
+          (double)((uint64_t)k.dwHighDateTime << 32 | k.dwLowDateTime)) * 1e-7;
+#else
+  struct timespec t;
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+  return (double)t.tv_sec + (double)t.tv_nsec * 1e-9;
+#endif
+}
+
+/* c_time(what, n, ...) -> CPU seconds of n bare calls of the library function
+ * that jwt_verify ("verify": key, token) or jwt_mint ("mint": key, sub,
+ * email, ttl) makes, through the same pointer, with the same arguments, in a
+ * C loop: what a call costs without Python. The benchmark sets it beside the
+ * package's call. */
+static PyObject *ext_c_time(PyObject *self, PyObject *args) {
+  (void)self;
+  Py_ssize_t argc = PyTuple_Size(args);
+  if (argc < 2) return PyErr_Format(PyExc_TypeError, "c_time(what, n, ...)");
+  PyObject *what = PyTuple_GetItem(args, 0);
+  long n = PyLong_AsLong(PyTuple_GetItem(args, 1));
+  if (n == -1 && PyErr_Occurred()) return NULL;
+  if (PyUnicode_CompareWithASCIIString(what, "verify") == 0 && argc == 4) {
+    bytes_arg key, token;
+    char sub[64], email[128];
+    int64_t exp;
+    if (get_bytes(args, 2, &key) || get_bytes(args, 3, &token)) return NULL;
+    if (!LOADED(keldo_jwt_verify_r)) return NULL;
+    double start = cpu_seconds();
+    for (long i = 0; i < n; i++) {
+      if (lib.keldo_jwt_verify_r(key.p, (uint64_t)key.n, token.p, sub, email, &exp) != 0) {
+        return PyErr_Format(PyExc_ValueError, "c_time: the token does not verify");
+      }
+    }
+    return PyFloat_FromDouble(cpu_seconds() - start);
+  }
+  if (PyUnicode_CompareWithASCIIString(what, "mint") == 0 && argc == 6) {
+    bytes_arg key;
+    const char *sub, *email;
+    uint32_t ttl;
+    char out[KELDO_JWT_TOKEN_MAX];
+    uint64_t size;
+    if (get_bytes(args, 2, &key) || get_text(args, 3, &sub) || get_text(args, 4, &email) ||
+        get_u32(args, 5, &ttl))
+      return NULL;
+    if (!LOADED(keldo_jwt_mint_r)) return NULL;
+    double start = cpu_seconds();
+    for (long i = 0; i < n; i++) {
+      if (lib.keldo_jwt_mint_r(key.p, (uint64_t)key.n, sub, email, ttl, out, sizeof out, &size) != 0) {
+        return PyErr_Format(PyExc_ValueError, "c_time: mint refused");
+      }
+    }
+    return PyFloat_FromDouble(cpu_seconds() - start);
+  }
+  return PyErr_Format(PyExc_ValueError, "c_time: what is 'verify' (key, token) or 'mint' (key, sub, email, ttl)");
+}
+
+/* ---- the module ---------------------------------------------------------- */
+
+static PyMethodDef methods[] = {
+  {"load", ext_load, METH_O, "load(path): open the library; None, or the name of a missing function"},
+  {"setup", ext_setup, METH_VARARGS, "setup(refusal, Claims, library, KeldoError)"},
+  {"status_text", ext_status_text, METH_O, NULL},
+  {"secure_compare", ext_secure_compare, METH_VARARGS, NULL},
+  {"sha256", ext_sha256, METH_O, NULL},
+  {"hmac_sha256", ext_hmac_sha256, METH_VARARGS, NULL},
+  {"pbkdf2_sha256", ext_pbkdf2_sha256, METH_VARARGS, NULL},
+  {"base64_encode", ext_base64_encode, METH_VARARGS, NULL},
+  {"base64_decode", ext_base64_decode, METH_VARARGS, NULL},
+  {"uuid_generate", ext_uuid_generate, METH_NOARGS, NULL},
+  {"jwt_mint", ext_jwt_mint, METH_VARARGS, NULL},
+  {"jwt_verify", ext_jwt_verify, METH_VARARGS, NULL},
+  {"remember", ext_remember, METH_VARARGS, "remember(secret, key): the key that passed the checks"},
+  {"password_hash", ext_password_hash, METH_VARARGS, NULL},
+  {"password_encode", ext_password_encode, METH_VARARGS, NULL},
+  {"password_verify", ext_password_verify, METH_VARARGS, NULL},
+  {"password_needs_rehash", ext_password_needs_rehash, METH_VARARGS, NULL},
+  {"password_parameters", ext_password_parameters, METH_O, NULL},
+  {"c_time", ext_c_time, METH_VARARGS, NULL},
+  {NULL, NULL, 0, NULL},
+};
+
+static struct PyModuleDef module = {
+  PyModuleDef_HEAD_INIT, "keldo_crypto._ext",
+  "The package's calls into the keldo-crypto library.", -1, methods, NULL, NULL, NULL, NULL,
+};
+
+PyMODINIT_FUNC PyInit__ext(void) {
+  PyObject *m = PyModule_Create(&module);
+  if (m == NULL) return NULL;
+  claims_base = PyType_FromSpec(&claims_spec);
+  fast_type = PyType_FromSpec(&fast_spec);
+  if (claims_base == NULL || fast_type == NULL) goto fail;
+  Py_INCREF(claims_base);
+  if (PyModule_AddObject(m, "ClaimsBase", claims_base) < 0) goto fail;
+  Py_INCREF(fast_type);
+  if (PyModule_AddObject(m, "TokenCall", fast_type) < 0) goto fail;
+  return m;
+fail:
+  Py_DECREF(m);
+  return NULL;
+}
