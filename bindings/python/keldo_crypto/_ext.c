@@ -42,7 +42,7 @@
 /* ---- the library's functions ------------------------------------------- */
 
 /* Each function the package calls: its name, and a pointer of the type the
- * header gives it. Interface 1.1 and earlier; the order is the order in
+ * header gives it. Interface 1.2 and earlier; the order is the order in
  * which a library that lacks one is reported. */
 #define KELDO_FUNCTIONS(X)                 \
   X(keldo_crypto_last_error)               \
@@ -62,7 +62,11 @@
   X(keldo_password_encode)                 \
   X(keldo_password_verify)                 \
   X(keldo_password_needs_rehash)           \
-  X(keldo_password_parameters)
+  X(keldo_password_parameters)            \
+  X(keldo_jwt_key_init)                    \
+  X(keldo_jwt_key_wipe)                    \
+  X(keldo_jwt_mint_k)                      \
+  X(keldo_jwt_verify_k)
 
 static struct {
 #define X(name) __typeof__(name) *name;
@@ -89,9 +93,11 @@ static PyObject *claims_type;
 static PyObject *load_default; /* _native.library */
 static PyObject *keldo_error;  /* KeldoError */
 /* The key last accepted by the package's checks (a str or bytes of 32 bytes
- * or more, immutable) and its bytes: a host signs and verifies with one key,
- * so the checks run once for it. Read and replaced holding the GIL. */
-static PyObject *cached_secret, *cached_key;
+ * or more, immutable) and its HMAC states prepared by the library: a host
+ * signs and verifies with one key, so the checks and the key's two SHA-256
+ * compressions are done once for it. Read and replaced holding the GIL. */
+static PyObject *cached_secret;
+static keldo_jwt_key cached_prepared;
 
 static int load_now(void) {
   if (load_default == NULL) {
@@ -550,14 +556,16 @@ static PyObject *ext_jwt_verify(PyObject *self, PyObject *args) {
 /* remember(secret, key): secret passed the checks as key (bytes). */
 static PyObject *ext_remember(PyObject *self, PyObject *args) {
   (void)self;
-  PyObject *secret, *key;
-  if (!PyArg_ParseTuple(args, "OS", &secret, &key)) return NULL;
+  PyObject *secret;
+  char *kp;
+  Py_ssize_t kn;
+  if (!PyArg_ParseTuple(args, "Oy#", &secret, &kp, &kn)) return NULL;
+  if (!LOADED(keldo_jwt_key_init)) return NULL;
+  Py_CLEAR(cached_secret);
+  int32_t rc = lib.keldo_jwt_key_init(&cached_prepared, kp, (uint64_t)kn);
+  if (rc != 0) return refuse(rc);
   Py_INCREF(secret);
-  Py_INCREF(key);
-  Py_XDECREF(cached_secret);
-  Py_XDECREF(cached_key);
   cached_secret = secret;
-  cached_key = key;
   Py_RETURN_NONE;
 }
 
@@ -590,9 +598,9 @@ static PyObject *keyword(PyObject *kwargs, const char *name, Py_ssize_t *taken) 
  * NUL; everything else, and a token the library finds malformed (it may be a
  * key passed as the token), goes to the checked function. */
 static PyObject *fast_verify(PyObject *args, PyObject *kwargs) {
-  PyObject *token_bytes, *key;
-  char *tp, *kp;
-  Py_ssize_t tn, kn, taken = 0;
+  PyObject *token_bytes;
+  char *tp;
+  Py_ssize_t tn, taken = 0;
   char sub[64], email[128];
   int64_t exp = 0;
   int32_t rc;
@@ -610,19 +618,17 @@ static PyObject *fast_verify(PyObject *args, PyObject *kwargs) {
     Py_DECREF(token_bytes);
     return Py_None; /* the error is set */
   }
-  /* Our own reference: another thread may replace the key while the GIL
-   * is released. */
-  key = cached_key;
-  Py_INCREF(key);
-  PyBytes_AsStringAndSize(key, &kp, &kn);
   if (tn <= LONG_TOKEN) {
-    rc = lib.keldo_jwt_verify_r(kp, (uint64_t)kn, tp, sub, email, &exp);
+    rc = lib.keldo_jwt_verify_k(&cached_prepared, 1, tp, sub, email, &exp, NULL);
   } else {
+    /* A copy: another thread may replace the remembered key while the GIL
+     * is released. */
+    keldo_jwt_key key = cached_prepared;
     Py_BEGIN_ALLOW_THREADS
-    rc = lib.keldo_jwt_verify_r(kp, (uint64_t)kn, tp, sub, email, &exp);
+    rc = lib.keldo_jwt_verify_k(&key, 1, tp, sub, email, &exp, NULL);
     Py_END_ALLOW_THREADS
+    lib.keldo_jwt_key_wipe(&key);
   }
-  Py_DECREF(key);
   Py_DECREF(token_bytes);
   if (rc == 0) {
     PyObject *c = new_claims(sub, email, exp);
@@ -659,8 +665,7 @@ static PyObject *fast_mint(PyObject *args, PyObject *kwargs, PyObject *default_t
   PyObject *sub_b = NULL, *email_b = NULL, *ttl_o, *result = NULL;
   char out[KELDO_JWT_TOKEN_MAX];
   uint64_t size = 0;
-  char *kp;
-  Py_ssize_t kn, taken = 0, argc = PyTuple_Size(args);
+  Py_ssize_t taken = 0, argc = PyTuple_Size(args);
   if (argc < 3 || argc > 4 || cached_secret == NULL || PyTuple_GetItem(args, 0) != cached_secret) return NULL;
   keyword(kwargs, "allow_short_secret", &taken);
   ttl_o = keyword(kwargs, "ttl", &taken);
@@ -683,9 +688,8 @@ static PyObject *fast_mint(PyObject *args, PyObject *kwargs, PyObject *default_t
     return NULL;
   }
   if (LOADED(keldo_jwt_mint_r)) {
-    PyBytes_AsStringAndSize(cached_key, &kp, &kn);
     /* The inputs are at most a few hundred bytes: the GIL stays. */
-    int32_t rc = lib.keldo_jwt_mint_r(kp, (uint64_t)kn, PyBytes_AsString(sub_b), PyBytes_AsString(email_b),
+    int32_t rc = lib.keldo_jwt_mint_k(&cached_prepared, PyBytes_AsString(sub_b), PyBytes_AsString(email_b),
                                       (uint32_t)ttl, out, sizeof out, &size);
     if (rc != 0) refuse(rc);
     else result = PyUnicode_DecodeASCII(out, (Py_ssize_t)size - 1, NULL);
@@ -912,9 +916,10 @@ static double cpu_seconds(void) {
 
 /* c_time(what, n, ...) -> CPU seconds of n bare calls of the library function
  * that jwt_verify ("verify": key, token) or jwt_mint ("mint": key, sub,
- * email, ttl) makes, through the same pointer, with the same arguments, in a
- * C loop: what a call costs without Python. The benchmark sets it beside the
- * package's call. */
+ * email, ttl) makes for a remembered key (keldo_jwt_verify_k, keldo_jwt_mint_k
+ * with the key prepared once), through the same pointer, with the same
+ * arguments, in a C loop: what a call costs without Python. The benchmark
+ * sets it beside the package's call. */
 static PyObject *ext_c_time(PyObject *self, PyObject *args) {
   (void)self;
   Py_ssize_t argc = PyTuple_Size(args);
@@ -926,15 +931,19 @@ static PyObject *ext_c_time(PyObject *self, PyObject *args) {
     bytes_arg key, token;
     char sub[64], email[128];
     int64_t exp;
+    keldo_jwt_key k;
     if (get_bytes(args, 2, &key) || get_bytes(args, 3, &token)) return NULL;
-    if (!LOADED(keldo_jwt_verify_r)) return NULL;
+    if (!LOADED(keldo_jwt_verify_k)) return NULL;
+    if (lib.keldo_jwt_key_init(&k, key.p, (uint64_t)key.n) != 0) return PyErr_Format(PyExc_ValueError, "c_time: no key");
     double start = cpu_seconds();
     for (long i = 0; i < n; i++) {
-      if (lib.keldo_jwt_verify_r(key.p, (uint64_t)key.n, token.p, sub, email, &exp) != 0) {
+      if (lib.keldo_jwt_verify_k(&k, 1, token.p, sub, email, &exp, NULL) != 0) {
         return PyErr_Format(PyExc_ValueError, "c_time: the token does not verify");
       }
     }
-    return PyFloat_FromDouble(cpu_seconds() - start);
+    double t = cpu_seconds() - start;
+    lib.keldo_jwt_key_wipe(&k);
+    return PyFloat_FromDouble(t);
   }
   if (PyUnicode_CompareWithASCIIString(what, "mint") == 0 && argc == 6) {
     bytes_arg key;
@@ -942,17 +951,21 @@ static PyObject *ext_c_time(PyObject *self, PyObject *args) {
     uint32_t ttl;
     char out[KELDO_JWT_TOKEN_MAX];
     uint64_t size;
+    keldo_jwt_key k;
     if (get_bytes(args, 2, &key) || get_text(args, 3, &sub) || get_text(args, 4, &email) ||
         get_u32(args, 5, &ttl))
       return NULL;
-    if (!LOADED(keldo_jwt_mint_r)) return NULL;
+    if (!LOADED(keldo_jwt_mint_k)) return NULL;
+    if (lib.keldo_jwt_key_init(&k, key.p, (uint64_t)key.n) != 0) return PyErr_Format(PyExc_ValueError, "c_time: no key");
     double start = cpu_seconds();
     for (long i = 0; i < n; i++) {
-      if (lib.keldo_jwt_mint_r(key.p, (uint64_t)key.n, sub, email, ttl, out, sizeof out, &size) != 0) {
+      if (lib.keldo_jwt_mint_k(&k, sub, email, ttl, out, sizeof out, &size) != 0) {
         return PyErr_Format(PyExc_ValueError, "c_time: mint refused");
       }
     }
-    return PyFloat_FromDouble(cpu_seconds() - start);
+    double t = cpu_seconds() - start;
+    lib.keldo_jwt_key_wipe(&k);
+    return PyFloat_FromDouble(t);
   }
   return PyErr_Format(PyExc_ValueError, "c_time: what is 'verify' (key, token) or 'mint' (key, sub, email, ttl)");
 }

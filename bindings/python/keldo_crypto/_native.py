@@ -51,7 +51,7 @@ def _load(path: str) -> _Library:
     """Opens path (OSError if it cannot be) and takes its functions."""
     missing = _ext.load(path)
     if missing is not None:
-        raise LibraryNotFound(f"{path}: not keldo-crypto 1.1 or later, {missing} is missing")
+        raise LibraryNotFound(f"{path}: not keldo-crypto 1.2 or later, {missing} is missing")
     return _Library(path)
 
 
