@@ -149,8 +149,6 @@ ext = Extension(
     sources=["keldo_crypto/_ext.c"],
     define_macros=[("Py_LIMITED_API", LIMITED_API)],
     py_limited_api=True,
-    # dlopen: in the C library itself from glibc 2.34 on, in libdl before.
-    libraries=["dl"] if sys.platform.startswith("linux") else [],
 )
 
 cmdclass = {"build_py": BuildPy, "build_ext": BuildExt}

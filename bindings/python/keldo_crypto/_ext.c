@@ -3,11 +3,14 @@
  * module of CPython's Limited API (one abi3 build serves Python 3.9 and
  * later).
  *
- * The library is not linked: load() opens the file the package chose
+ * The library is not linked: the package opens the file it chose
  * (load_library(path), the library inside a wheel, KELDO_CRYPTO_LIBRARY,
- * the package folder, the system loader) and takes each function's address,
- * with the prototype of keldo_crypto.h. A call before load() loads it the
- * package's way first.
+ * the package folder, the system loader) with the interpreter's own loader
+ * (ctypes.CDLL: the same search and messages on every platform, and no
+ * dlopen of a newer C library in this module) and hands bind() the address
+ * of each function in FUNCTIONS, which is called with the prototype of
+ * keldo_crypto.h. A call before that loads the library the package's way
+ * first.
  *
  * The Python layer checks types and ranges; these functions take what it
  * checked (bytes, int) and make the call. Outputs are on the C stack (or in
@@ -31,8 +34,6 @@
 
 #ifdef _WIN32
 #  include <windows.h>
-#else
-#  include <dlfcn.h>
 #endif
 
 /* Calls on inputs up to this size keep the GIL: a few microseconds of work
@@ -80,12 +81,6 @@ static const char *const lib_names[] = {
 #undef X
 };
 
-#ifdef _WIN32
-typedef HMODULE lib_handle;
-#else
-typedef void *lib_handle;
-#endif
-static lib_handle handle;
 
 /* Set by _native at import: refusal(status) -> exception, and the Claims type. */
 static PyObject *refusal_factory;
@@ -190,51 +185,22 @@ static int arity(PyObject *args, Py_ssize_t n, const char *fn) {
 
 /* ---- loading ------------------------------------------------------------- */
 
-static void close_handle(lib_handle h) {
-#ifdef _WIN32
-  FreeLibrary(h);
-#else
-  dlclose(h);
-#endif
-}
+#define FUNCTION_COUNT (sizeof lib_names / sizeof lib_names[0])
 
-/* load(path): opens path and takes every function. None when loaded, or the
- * name of the first function the file lacks (then nothing is kept). An
- * OSError with the loader's message when the file cannot be opened. */
-static PyObject *ext_load(PyObject *self, PyObject *path) {
+/* bind(addresses): the address of each function of FUNCTIONS, in that
+ * order, in the file the package opened (and keeps open). */
+static PyObject *ext_bind(PyObject *self, PyObject *addresses) {
   (void)self;
-  lib_handle h;
-#ifdef _WIN32
-  wchar_t *wpath = PyUnicode_AsWideCharString(path, NULL);
-  if (wpath == NULL) return NULL;
-  /* ctypes' flags: the DLL's own folder and the default folders. */
-  h = LoadLibraryExW(wpath, NULL, LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
-  PyMem_Free(wpath);
-  if (h == NULL) {
-    PyErr_Format(PyExc_OSError, "cannot load %U (error %lu)", path, (unsigned long)GetLastError());
+  void *found[FUNCTION_COUNT];
+  if (!PyTuple_Check(addresses) || PyTuple_Size(addresses) != (Py_ssize_t)FUNCTION_COUNT) {
+    PyErr_Format(PyExc_TypeError, "bind() takes a tuple of %d addresses", (int)FUNCTION_COUNT);
     return NULL;
   }
-#else
-  PyObject *encoded = PyUnicode_EncodeFSDefault(path);
-  if (encoded == NULL) return NULL;
-  h = dlopen(PyBytes_AsString(encoded), RTLD_NOW | RTLD_LOCAL);
-  Py_DECREF(encoded);
-  if (h == NULL) {
-    const char *why = dlerror();
-    PyErr_SetString(PyExc_OSError, why ? why : "dlopen failed");
-    return NULL;
-  }
-#endif
-  void *found[sizeof lib_names / sizeof lib_names[0]];
-  for (size_t i = 0; i < sizeof lib_names / sizeof lib_names[0]; i++) {
-#ifdef _WIN32
-    found[i] = (void *)GetProcAddress(h, lib_names[i]);
-#else
-    found[i] = dlsym(h, lib_names[i]);
-#endif
+  for (size_t i = 0; i < FUNCTION_COUNT; i++) {
+    found[i] = PyLong_AsVoidPtr(PyTuple_GetItem(addresses, (Py_ssize_t)i));
     if (found[i] == NULL) {
-      close_handle(h);
-      return PyUnicode_FromString(lib_names[i]);
+      if (!PyErr_Occurred()) PyErr_Format(PyExc_ValueError, "bind(): no address for %s", lib_names[i]);
+      return NULL;
     }
   }
   /* Holding the GIL: no call sees a half-filled table. */
@@ -242,8 +208,6 @@ static PyObject *ext_load(PyObject *self, PyObject *path) {
 #define X(name) memcpy(&lib.name, &found[i++], sizeof lib.name);
   KELDO_FUNCTIONS(X)
 #undef X
-  if (handle != NULL) close_handle(handle); /* the same file: dlopen counts */
-  handle = h;
   Py_RETURN_NONE;
 }
 
@@ -973,7 +937,7 @@ static PyObject *ext_c_time(PyObject *self, PyObject *args) {
 /* ---- the module ---------------------------------------------------------- */
 
 static PyMethodDef methods[] = {
-  {"load", ext_load, METH_O, "load(path): open the library; None, or the name of a missing function"},
+  {"bind", ext_bind, METH_O, "bind(addresses): the library's functions, as FUNCTIONS names them"},
   {"setup", ext_setup, METH_VARARGS, "setup(refusal, Claims, library, KeldoError)"},
   {"status_text", ext_status_text, METH_O, NULL},
   {"secure_compare", ext_secure_compare, METH_VARARGS, NULL},
@@ -1008,6 +972,19 @@ PyMODINIT_FUNC PyInit__ext(void) {
   if (claims_base == NULL || fast_type == NULL) goto fail;
   Py_INCREF(claims_base);
   if (PyModule_AddObject(m, "ClaimsBase", claims_base) < 0) goto fail;
+  PyObject *names = PyTuple_New((Py_ssize_t)FUNCTION_COUNT);
+  if (names == NULL) goto fail;
+  for (size_t i = 0; i < FUNCTION_COUNT; i++) {
+    PyObject *name = PyUnicode_FromString(lib_names[i]);
+    if (name == NULL || PyTuple_SetItem(names, (Py_ssize_t)i, name) < 0) {
+      Py_DECREF(names);
+      goto fail;
+    }
+  }
+  if (PyModule_AddObject(m, "FUNCTIONS", names) < 0) {
+    Py_DECREF(names);
+    goto fail;
+  }
   Py_INCREF(fast_type);
   if (PyModule_AddObject(m, "TokenCall", fast_type) < 0) goto fail;
   return m;

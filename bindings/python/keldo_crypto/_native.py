@@ -1,7 +1,9 @@
 """Loading the library, and its functions one for one: check, call, build
-the result. The calls are made by the compiled module _ext (_ext.c), which
-takes the functions' addresses from the file loaded here; the two token
-calls are in _tokens.py.
+the result. The calls are made by the compiled module _ext (_ext.c); the two
+token calls are in _tokens.py. The file is opened here with ctypes.CDLL,
+the interpreter's own loader, for its search and its messages and so that
+_ext needs no dlopen of its own (which would raise the wheel's glibc floor);
+ctypes only opens the file and looks the functions up, every call is _ext's.
 
 No lock anywhere: the functions used here either cannot fail with the
 arguments checked beside each call (so the last-error text is never read),
@@ -14,6 +16,7 @@ and back.
 
 from __future__ import annotations
 
+import ctypes
 import os
 import sys
 
@@ -35,33 +38,34 @@ PBKDF2_MAX_LENGTH = UINT32_MAX * 32  # RFC 8018: (2^32 - 1) blocks
 
 
 class _Library:
-    """The loaded library: the path it was loaded from (its functions are
-    in _ext)."""
+    """The loaded library: the path it was loaded from, and the open file
+    (kept open while _ext calls its functions)."""
 
     path: str
 
-    def __init__(self, path: str) -> None:
+    def __init__(self, handle: ctypes.CDLL, path: str) -> None:
         self.path = path
+        self._handle = handle
+        addresses = []
+        for name in _ext.FUNCTIONS:
+            try:
+                fn = getattr(handle, name)
+            except AttributeError:
+                raise LibraryNotFound(
+                    f"{path}: not keldo-crypto 1.2 or later, {name} is missing") from None
+            addresses.append(ctypes.cast(fn, ctypes.c_void_p).value)
+        _ext.bind(tuple(addresses))
 
 
 _lib: _Library | None = None
 
 
-def _load(path: str) -> _Library:
-    """Opens path (OSError if it cannot be) and takes its functions."""
-    missing = _ext.load(path)
-    if missing is not None:
-        raise LibraryNotFound(f"{path}: not keldo-crypto 1.2 or later, {missing} is missing")
-    return _Library(path)
-
-
 def _open(path: str, source: str) -> _Library:
     try:
-        return _load(path)
-    except LibraryNotFound:
-        raise
+        handle = ctypes.CDLL(path)
     except OSError as e:
         raise LibraryNotFound(f"cannot load keldo-crypto from {path} ({source}): {e}") from None
+    return _Library(handle, getattr(handle, "_name", path))
 
 
 def _bundled() -> str | None:
@@ -94,7 +98,7 @@ def _find(path: str | os.PathLike[str] | None) -> _Library:
     errors = []
     for name in _NAMES:
         try:
-            return _load(name)
+            return _Library(ctypes.CDLL(name), name)
         except OSError as e:
             errors.append(str(e))
     raise LibraryNotFound(
