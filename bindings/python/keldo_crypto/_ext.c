@@ -93,6 +93,9 @@ static PyObject *keldo_error;  /* KeldoError */
  * compressions are done once for it. Read and replaced holding the GIL. */
 static PyObject *cached_secret;
 static keldo_jwt_key cached_prepared;
+/* The package's base of TokenKey and KeyRing, whose _block is a KeyBlock
+ * (None once closed). */
+static PyObject *key_object_class, *str_block;
 
 static int load_now(void) {
   if (load_default == NULL) {
@@ -211,27 +214,26 @@ static PyObject *ext_bind(PyObject *self, PyObject *addresses) {
   Py_RETURN_NONE;
 }
 
+static PyObject *claims_base; /* ClaimsBase, made at import */
+
+/* setup(refusal, Claims, library, KeldoError, key objects): the package's
+ * parts this module uses (see their declarations above). */
 static PyObject *ext_setup(PyObject *self, PyObject *args) {
   (void)self;
-  PyObject *refusal, *claims, *library, *error;
-  if (!PyArg_ParseTuple(args, "OOOO", &refusal, &claims, &library, &error)) return NULL;
-  if (!PyType_Check(claims) || !PyType_Check(error)) {
-    PyErr_SetString(PyExc_TypeError, "setup(refusal, Claims, library, KeldoError)");
+  PyObject *refusal, *claims, *library, *error, *key_objects;
+  if (!PyArg_ParseTuple(args, "OOOOO", &refusal, &claims, &library, &error, &key_objects)) return NULL;
+  if (!PyType_Check(claims) || !PyType_Check(error) || !PyType_Check(key_objects) ||
+      !PyType_IsSubtype((PyTypeObject *)claims, (PyTypeObject *)claims_base)) {
+    PyErr_SetString(PyExc_TypeError, "setup(refusal, Claims (a ClaimsBase), library, KeldoError, key object class)");
     return NULL;
   }
-  Py_INCREF(refusal);
-  Py_INCREF(claims);
-  Py_INCREF(library);
-  Py_INCREF(error);
-  Py_XDECREF(refusal_factory);
-  Py_XDECREF(claims_type);
-  Py_XDECREF(load_default);
-  Py_XDECREF(keldo_error);
-  refusal_factory = refusal;
-  claims_type = claims;
-  load_default = library;
-  keldo_error = error;
-
+  PyObject **slots[] = {&refusal_factory, &claims_type, &load_default, &keldo_error, &key_object_class};
+  PyObject *values[] = {refusal, claims, library, error, key_objects};
+  for (size_t i = 0; i < sizeof slots / sizeof slots[0]; i++) {
+    Py_INCREF(values[i]);
+    Py_XDECREF(*slots[i]);
+    *slots[i] = values[i];
+  }
   Py_RETURN_NONE;
 }
 
@@ -420,13 +422,14 @@ static PyObject *ext_jwt_mint(PyObject *self, PyObject *args) {
  * Python. */
 typedef struct {
   PyObject_HEAD
-  PyObject *sub, *email, *exp;
+  PyObject *sub, *email, *exp, *key;
 } claims_object;
 
 static PyMemberDef claims_members[] = {
   {"sub", T_OBJECT_EX, offsetof(claims_object, sub), 0, NULL},
   {"email", T_OBJECT_EX, offsetof(claims_object, email), 0, NULL},
   {"exp", T_OBJECT_EX, offsetof(claims_object, exp), 0, NULL},
+  {"key", T_OBJECT_EX, offsetof(claims_object, key), 0, NULL},
   {NULL, 0, 0, 0, NULL},
 };
 
@@ -435,6 +438,7 @@ static int claims_traverse(PyObject *self, visitproc visit, void *arg) {
   Py_VISIT(c->sub);
   Py_VISIT(c->email);
   Py_VISIT(c->exp);
+  Py_VISIT(c->key);
   Py_VISIT(Py_TYPE(self)); /* a heap type, which instances hold */
   return 0;
 }
@@ -444,6 +448,7 @@ static int claims_clear(PyObject *self) {
   Py_CLEAR(c->sub);
   Py_CLEAR(c->email);
   Py_CLEAR(c->exp);
+  Py_CLEAR(c->key);
   return 0;
 }
 
@@ -471,10 +476,10 @@ static PyType_Spec claims_spec = {
   Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_HAVE_GC, claims_slots,
 };
 
-static PyObject *claims_base; /* the type made from claims_spec */
 static allocfunc claims_alloc;
 
-static PyObject *new_claims(const char *sub, const char *email, int64_t exp) {
+/* key: the position of the matching key in a ring (0 for one key). */
+static PyObject *new_claims(const char *sub, const char *email, int64_t exp, uint32_t key) {
   if (claims_alloc == NULL) {
     claims_alloc = (allocfunc)PyType_GetSlot((PyTypeObject *)claims_type, Py_tp_alloc);
     if (claims_alloc == NULL) return NULL;
@@ -484,7 +489,7 @@ static PyObject *new_claims(const char *sub, const char *email, int64_t exp) {
   /* The verifier hands out only whole claims of valid UTF-8. */
   if ((c->sub = PyUnicode_DecodeUTF8(sub, (Py_ssize_t)strlen(sub), NULL)) == NULL ||
       (c->email = PyUnicode_DecodeUTF8(email, (Py_ssize_t)strlen(email), NULL)) == NULL ||
-      (c->exp = PyLong_FromLongLong(exp)) == NULL) {
+      (c->exp = PyLong_FromLongLong(exp)) == NULL || (c->key = PyLong_FromUnsignedLong(key)) == NULL) {
     Py_DECREF(c);
     return NULL;
   }
@@ -512,7 +517,185 @@ static PyObject *ext_jwt_verify(PyObject *self, PyObject *args) {
     Py_END_ALLOW_THREADS
   }
   if (rc != 0) return refuse(rc);
-  return new_claims(sub, email, exp);
+  return new_claims(sub, email, exp, 0);
+}
+
+/* ---- prepared keys -------------------------------------------------------- */
+
+/* KeyBlock(count): the storage of a TokenKey (one key) or a KeyRing: count
+ * prepared keys in one array, as keldo_jwt_verify_k reads a ring. Each is
+ * refused by the library until prepare() fills it; wipe() and the end of
+ * the object clear them all. */
+typedef struct {
+  PyObject_HEAD
+  Py_ssize_t count;
+  keldo_jwt_key *keys;
+} block_object;
+
+static PyObject *block_type;
+
+static PyObject *block_new(PyTypeObject *type, PyObject *args, PyObject *kwargs) {
+  Py_ssize_t count;
+  (void)kwargs;
+  if (!PyArg_ParseTuple(args, "n:KeyBlock", &count)) return NULL;
+  if (count < 1 || count > KELDO_JWT_KEYS_MAX) {
+    return PyErr_Format(PyExc_ValueError, "KeyBlock: 1 to %d keys", KELDO_JWT_KEYS_MAX);
+  }
+  allocfunc alloc = (allocfunc)PyType_GetSlot(type, Py_tp_alloc);
+  block_object *b = (block_object *)alloc(type, 0);
+  if (b == NULL) return NULL;
+  /* Zeroed: a key that is all zeros is refused as not initialised. */
+  b->keys = PyMem_Calloc((size_t)count, sizeof(keldo_jwt_key));
+  if (b->keys == NULL) {
+    Py_DECREF(b);
+    return PyErr_NoMemory();
+  }
+  b->count = count;
+  return (PyObject *)b;
+}
+
+static void block_wipe_all(block_object *b) {
+  if (b->keys == NULL) return;
+  if (lib.keldo_jwt_key_wipe != NULL) {
+    for (Py_ssize_t i = 0; i < b->count; i++) lib.keldo_jwt_key_wipe(&b->keys[i]);
+  } else {
+    /* Never prepared without the library: nothing but zeros to clear. */
+    volatile unsigned char *p = (volatile unsigned char *)b->keys;
+    for (size_t i = 0; i < (size_t)b->count * sizeof(keldo_jwt_key); i++) p[i] = 0;
+  }
+}
+
+static void block_dealloc(PyObject *self) {
+  block_object *b = (block_object *)self;
+  PyTypeObject *tp = Py_TYPE(self);
+  block_wipe_all(b);
+  PyMem_Free(b->keys);
+  freefunc free_fn = (freefunc)PyType_GetSlot(tp, Py_tp_free);
+  free_fn(self);
+  Py_DECREF(tp);
+}
+
+static int block_index(block_object *b, PyObject *o, Py_ssize_t *i) {
+  *i = PyLong_AsSsize_t(o);
+  if (*i == -1 && PyErr_Occurred()) return -1;
+  if (*i < 0 || *i >= b->count) {
+    PyErr_SetString(PyExc_IndexError, "KeyBlock: no such key");
+    return -1;
+  }
+  return 0;
+}
+
+/* prepare(i, secret): key i from secret (bytes, the package has checked it). */
+static PyObject *block_prepare(PyObject *self, PyObject *args) {
+  block_object *b = (block_object *)self;
+  Py_ssize_t i;
+  bytes_arg secret;
+  if (arity(args, 2, "prepare") || block_index(b, PyTuple_GetItem(args, 0), &i) || get_bytes(args, 1, &secret))
+    return NULL;
+  if (!LOADED(keldo_jwt_key_init)) return NULL;
+  int32_t rc = lib.keldo_jwt_key_init(&b->keys[i], secret.p, (uint64_t)secret.n);
+  if (rc != 0) return refuse(rc);
+  Py_RETURN_NONE;
+}
+
+/* copy(i, other): key i is the first key of the KeyBlock other. */
+static PyObject *block_copy(PyObject *self, PyObject *args) {
+  block_object *b = (block_object *)self;
+  Py_ssize_t i;
+  if (arity(args, 2, "copy") || block_index(b, PyTuple_GetItem(args, 0), &i)) return NULL;
+  PyObject *other = PyTuple_GetItem(args, 1);
+  if (!PyObject_TypeCheck(other, (PyTypeObject *)block_type)) {
+    PyErr_SetString(PyExc_TypeError, "copy(i, other): other is a KeyBlock");
+    return NULL;
+  }
+  b->keys[i] = ((block_object *)other)->keys[0];
+  Py_RETURN_NONE;
+}
+
+static PyObject *block_wipe(PyObject *self, PyObject *unused) {
+  (void)unused;
+  block_wipe_all((block_object *)self);
+  Py_RETURN_NONE;
+}
+
+static PyMethodDef block_methods[] = {
+  {"prepare", block_prepare, METH_VARARGS, "prepare(i, secret): key i from the secret's bytes"},
+  {"copy", block_copy, METH_VARARGS, "copy(i, other): key i is the first key of other"},
+  {"wipe", block_wipe, METH_NOARGS, "wipe(): every key cleared, refused from then on"},
+  {NULL, NULL, 0, NULL},
+};
+
+static PyType_Slot block_slots[] = {
+  {Py_tp_new, block_new},
+  {Py_tp_dealloc, block_dealloc},
+  {Py_tp_methods, block_methods},
+  {Py_tp_doc, "KeyBlock(count): count prepared token keys (TokenKey, KeyRing)."},
+  {0, NULL},
+};
+
+static PyType_Spec block_spec = {
+  "keldo_crypto._ext.KeyBlock", sizeof(block_object), 0, Py_TPFLAGS_DEFAULT, block_slots,
+};
+
+static block_object *as_block(PyObject *o) {
+  if (!PyObject_TypeCheck(o, (PyTypeObject *)block_type)) {
+    PyErr_SetString(PyExc_TypeError, "expected a KeyBlock");
+    return NULL;
+  }
+  return (block_object *)o;
+}
+
+/* The token calls with prepared keys; the same rules as with one secret. */
+static PyObject *mint_with(block_object *b, const char *sub, const char *email, uint32_t ttl) {
+  char out[KELDO_JWT_TOKEN_MAX];
+  uint64_t size = 0;
+  if (!LOADED(keldo_jwt_mint_k)) return NULL;
+  /* The first key signs; the inputs are a few hundred bytes: the GIL stays. */
+  int32_t rc = lib.keldo_jwt_mint_k(&b->keys[0], sub, email, ttl, out, sizeof out, &size);
+  if (rc != 0) return refuse(rc);
+  return PyUnicode_DecodeASCII(out, (Py_ssize_t)size - 1, NULL);
+}
+
+static PyObject *verify_with(block_object *b, const char *token, Py_ssize_t token_len) {
+  char sub[64], email[128];
+  int64_t exp = 0;
+  uint32_t index = 0;
+  int32_t rc;
+  if (!LOADED(keldo_jwt_verify_k)) return NULL;
+  if (token_len <= LONG_TOKEN) {
+    rc = lib.keldo_jwt_verify_k(b->keys, (uint32_t)b->count, token, sub, email, &exp, &index);
+  } else {
+    /* The caller's references keep the block alive; its keys are read-only
+     * until it is closed, which no other thread does while one uses it. */
+    Py_BEGIN_ALLOW_THREADS
+    rc = lib.keldo_jwt_verify_k(b->keys, (uint32_t)b->count, token, sub, email, &exp, &index);
+    Py_END_ALLOW_THREADS
+  }
+  if (rc != 0) return refuse(rc);
+  return new_claims(sub, email, exp, index);
+}
+
+/* mint_k(block, sub, email, ttl) -> str, checked as jwt_mint's. */
+static PyObject *ext_mint_k(PyObject *self, PyObject *args) {
+  (void)self;
+  block_object *b;
+  const char *sub, *email;
+  uint32_t ttl;
+  if (arity(args, 4, "mint_k") || (b = as_block(PyTuple_GetItem(args, 0))) == NULL || get_text(args, 1, &sub) ||
+      get_text(args, 2, &email) || get_u32(args, 3, &ttl))
+    return NULL;
+  return mint_with(b, sub, email, ttl);
+}
+
+/* verify_k(block, token) -> Claims (claims.key the matching key), token as
+ * jwt_verify checked it. */
+static PyObject *ext_verify_k(PyObject *self, PyObject *args) {
+  (void)self;
+  block_object *b;
+  bytes_arg token;
+  if (arity(args, 2, "verify_k") || (b = as_block(PyTuple_GetItem(args, 0))) == NULL || get_bytes(args, 1, &token))
+    return NULL;
+  return verify_with(b, token.p, token.n);
 }
 
 /* ---- the token calls' fast path ------------------------------------------- */
@@ -557,26 +740,59 @@ static PyObject *keyword(PyObject *kwargs, const char *name, Py_ssize_t *taken) 
   return v;
 }
 
+/* The open KeyBlock of a TokenKey or KeyRing (a new reference), or NULL
+ * with no error set for anything else. */
+static block_object *key_block_of(PyObject *secret) {
+  if (key_object_class == NULL || !PyObject_TypeCheck(secret, (PyTypeObject *)key_object_class)) return NULL;
+  PyObject *block = PyObject_GetAttr(secret, str_block);
+  if (block == NULL) {
+    PyErr_Clear();
+    return NULL;
+  }
+  if (!PyObject_TypeCheck(block, (PyTypeObject *)block_type)) {
+    Py_DECREF(block); /* closed: the checked function says so */
+    return NULL;
+  }
+  return (block_object *)block;
+}
+
 /* jwt_verify(token, secret, *, allow_short_secret=False): taken here when
- * secret is the remembered key and token a str or bytes, not empty, without
- * NUL; everything else, and a token the library finds malformed (it may be a
- * key passed as the token), goes to the checked function. */
+ * secret is the remembered key, or an open TokenKey or KeyRing, and token a
+ * str or bytes, not empty, without NUL; everything else, and a token the
+ * library finds malformed under the remembered key (it may be a key passed
+ * as the token), goes to the checked function. */
 static PyObject *fast_verify(PyObject *args, PyObject *kwargs) {
-  PyObject *token_bytes;
+  PyObject *token_bytes, *secret;
+  block_object *block = NULL;
   char *tp;
   Py_ssize_t tn, taken = 0;
   char sub[64], email[128];
   int64_t exp = 0;
   int32_t rc;
-  if (PyTuple_Size(args) != 2 || cached_secret == NULL || PyTuple_GetItem(args, 1) != cached_secret) return NULL;
-  /* allow_short_secret does not matter for a remembered key: it has 32 bytes or more. */
+  if (PyTuple_Size(args) != 2) return NULL;
+  /* allow_short_secret does not matter for a remembered key (it has 32
+   * bytes or more) nor for a prepared one. */
   keyword(kwargs, "allow_short_secret", &taken);
   if (kwargs != NULL && PyDict_Size(kwargs) != taken) return NULL;
-  if ((token_bytes = utf8_of(PyTuple_GetItem(args, 0))) == NULL) return NULL;
+  secret = PyTuple_GetItem(args, 1);
+  if (cached_secret == NULL || secret != cached_secret) {
+    if ((block = key_block_of(secret)) == NULL) return NULL;
+  }
+  if ((token_bytes = utf8_of(PyTuple_GetItem(args, 0))) == NULL) {
+    Py_XDECREF(block);
+    return NULL;
+  }
   if (PyBytes_AsStringAndSize(token_bytes, &tp, &tn) < 0 || tn == 0 || memchr(tp, 0, (size_t)tn) != NULL) {
     PyErr_Clear();
     Py_DECREF(token_bytes);
+    Py_XDECREF(block);
     return NULL;
+  }
+  if (block != NULL) {
+    PyObject *r = verify_with(block, tp, tn);
+    Py_DECREF(token_bytes);
+    Py_DECREF(block);
+    return r != NULL ? r : Py_None;
   }
   if (!LOADED(keldo_jwt_verify_r)) {
     Py_DECREF(token_bytes);
@@ -595,7 +811,7 @@ static PyObject *fast_verify(PyObject *args, PyObject *kwargs) {
   }
   Py_DECREF(token_bytes);
   if (rc == 0) {
-    PyObject *c = new_claims(sub, email, exp);
+    PyObject *c = new_claims(sub, email, exp, 0);
     return c != NULL ? c : Py_None;
   }
   if (KELDO_STATUS_KIND(rc) == KELDO_KIND_MALFORMED && rc != KELDO_E_SIGNATURE_FORMAT) return NULL;
@@ -622,15 +838,16 @@ static PyObject *claim_of(PyObject *o, Py_ssize_t limit) {
 }
 
 /* jwt_mint(secret, sub, email, ttl=DEFAULT, *, allow_short_secret=False):
- * taken here when secret is the remembered key, sub and email str within
- * their limits and ttl an int in range; anything else goes to the checked
- * function. */
+ * taken here when secret is the remembered key or an open TokenKey or
+ * KeyRing, sub and email str within their limits and ttl an int in range;
+ * anything else goes to the checked function. */
 static PyObject *fast_mint(PyObject *args, PyObject *kwargs, PyObject *default_ttl) {
   PyObject *sub_b = NULL, *email_b = NULL, *ttl_o, *result = NULL;
   char out[KELDO_JWT_TOKEN_MAX];
   uint64_t size = 0;
   Py_ssize_t taken = 0, argc = PyTuple_Size(args);
-  if (argc < 3 || argc > 4 || cached_secret == NULL || PyTuple_GetItem(args, 0) != cached_secret) return NULL;
+  block_object *block = NULL;
+  if (argc < 3 || argc > 4) return NULL;
   keyword(kwargs, "allow_short_secret", &taken);
   ttl_o = keyword(kwargs, "ttl", &taken);
   if (kwargs != NULL && PyDict_Size(kwargs) != taken) return NULL;
@@ -651,7 +868,16 @@ static PyObject *fast_mint(PyObject *args, PyObject *kwargs, PyObject *default_t
     Py_DECREF(sub_b);
     return NULL;
   }
-  if (LOADED(keldo_jwt_mint_r)) {
+  PyObject *secret = PyTuple_GetItem(args, 0);
+  if (cached_secret == NULL || secret != cached_secret) {
+    if ((block = key_block_of(secret)) == NULL) {
+      Py_DECREF(sub_b);
+      Py_DECREF(email_b);
+      return NULL;
+    }
+    result = mint_with(block, PyBytes_AsString(sub_b), PyBytes_AsString(email_b), (uint32_t)ttl);
+    Py_DECREF(block);
+  } else if (LOADED(keldo_jwt_mint_r)) {
     /* The inputs are at most a few hundred bytes: the GIL stays. */
     int32_t rc = lib.keldo_jwt_mint_k(&cached_prepared, PyBytes_AsString(sub_b), PyBytes_AsString(email_b),
                                       (uint32_t)ttl, out, sizeof out, &size);
@@ -938,7 +1164,7 @@ static PyObject *ext_c_time(PyObject *self, PyObject *args) {
 
 static PyMethodDef methods[] = {
   {"bind", ext_bind, METH_O, "bind(addresses): the library's functions, as FUNCTIONS names them"},
-  {"setup", ext_setup, METH_VARARGS, "setup(refusal, Claims, library, KeldoError)"},
+  {"setup", ext_setup, METH_VARARGS, "setup(refusal, Claims, library, KeldoError, key object class)"},
   {"status_text", ext_status_text, METH_O, NULL},
   {"secure_compare", ext_secure_compare, METH_VARARGS, NULL},
   {"sha256", ext_sha256, METH_O, NULL},
@@ -950,6 +1176,8 @@ static PyMethodDef methods[] = {
   {"jwt_mint", ext_jwt_mint, METH_VARARGS, NULL},
   {"jwt_verify", ext_jwt_verify, METH_VARARGS, NULL},
   {"remember", ext_remember, METH_VARARGS, "remember(secret, key): the key that passed the checks"},
+  {"mint_k", ext_mint_k, METH_VARARGS, "mint_k(block, sub, email, ttl) -> str"},
+  {"verify_k", ext_verify_k, METH_VARARGS, "verify_k(block, token) -> Claims"},
   {"password_hash", ext_password_hash, METH_VARARGS, NULL},
   {"password_encode", ext_password_encode, METH_VARARGS, NULL},
   {"password_verify", ext_password_verify, METH_VARARGS, NULL},
@@ -965,11 +1193,16 @@ static struct PyModuleDef module = {
 };
 
 PyMODINIT_FUNC PyInit__ext(void) {
+  str_block = PyUnicode_InternFromString("_block");
+  if (str_block == NULL) return NULL;
   PyObject *m = PyModule_Create(&module);
   if (m == NULL) return NULL;
   claims_base = PyType_FromSpec(&claims_spec);
   fast_type = PyType_FromSpec(&fast_spec);
-  if (claims_base == NULL || fast_type == NULL) goto fail;
+  block_type = PyType_FromSpec(&block_spec);
+  if (claims_base == NULL || fast_type == NULL || block_type == NULL) goto fail;
+  Py_INCREF(block_type);
+  if (PyModule_AddObject(m, "KeyBlock", block_type) < 0) goto fail;
   Py_INCREF(claims_base);
   if (PyModule_AddObject(m, "ClaimsBase", claims_base) < 0) goto fail;
   PyObject *names = PyTuple_New((Py_ssize_t)FUNCTION_COUNT);

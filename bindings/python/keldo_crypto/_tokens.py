@@ -28,16 +28,19 @@ _KEYS = ("sub", "email", "exp")
 
 class Claims(_ext.ClaimsBase, Mapping[str, Union[str, int]]):
     """The claims of a verified token, read as attributes (claims.sub) or as
-    a mapping (claims["sub"], dict(claims)), as PyJWT's decode returns."""
+    a mapping (claims["sub"], dict(claims)), as PyJWT's decode returns.
+    claims.key is the position of the key that matched in a KeyRing (0 for
+    a single secret or TokenKey); it is no claim, so the mapping leaves it out."""
 
     # The attributes are ClaimsBase's slots, which the verifier fills.
     __slots__ = ()
     sub: str
     email: str
     exp: int  # seconds since 1970-01-01 UTC
+    key: int
 
-    def __init__(self, sub: str, email: str, exp: int) -> None:
-        self.sub, self.email, self.exp = sub, email, exp
+    def __init__(self, sub: str, email: str, exp: int, key: int = 0) -> None:
+        self.sub, self.email, self.exp, self.key = sub, email, exp, key
 
     def __getitem__(self, key: str) -> str | int:
         if key == "sub":
@@ -55,7 +58,23 @@ class Claims(_ext.ClaimsBase, Mapping[str, Union[str, int]]):
         return 3
 
     def __repr__(self) -> str:
-        return f"Claims(sub={self.sub!r}, email={self.email!r}, exp={self.exp!r})"
+        return (f"Claims(sub={self.sub!r}, email={self.email!r}, exp={self.exp!r}, "
+                f"key={self.key!r})")
+
+
+class _KeyObject:
+    """Base of TokenKey and KeyRing (_keys.py): what jwt_mint and jwt_verify
+    take in place of a secret. _block is their prepared keys (an
+    _ext.KeyBlock), None once closed."""
+
+    __slots__ = ()
+    _block: _ext.KeyBlock | None
+
+    def _open_block(self) -> _ext.KeyBlock:
+        block = self._block
+        if block is None:
+            raise InvalidArgument(f"{type(self).__name__}: closed")
+        return block
 
 
 # A host signs and verifies with one key: the last key of 32 bytes or more
@@ -80,15 +99,22 @@ def _ttl_seconds(ttl: object) -> int:
     return seconds
 
 
-def jwt_mint(secret: str | Buffer, sub: str, email: str,
+def jwt_mint(secret: str | Buffer | _KeyObject, sub: str, email: str,
              ttl: int | datetime.timedelta = 3600, *, allow_short_secret: bool = False) -> str:
     """An HS256 token for sub and email, valid from now for ttl (seconds, or
-    a timedelta of whole seconds)."""
-    key = _checked_key("jwt_mint", secret, allow_short_secret)
+    a timedelta of whole seconds). secret may be a TokenKey or a KeyRing,
+    whose first key signs."""
+    if isinstance(secret, _KeyObject):
+        block: _ext.KeyBlock | None = secret._open_block()
+    else:
+        block = None
+        key = _checked_key("jwt_mint", secret, allow_short_secret)
     sub_b = claim_bytes("jwt_mint", sub, "sub", MAX_SUB_BYTES)
     email_b = claim_bytes("jwt_mint", email, "email", MAX_EMAIL_BYTES)
     if type(ttl) is not int or not 0 <= ttl <= UINT32_MAX:
         ttl = _ttl_seconds(ttl)
+    if block is not None:
+        return _ext.mint_k(block, sub_b, email_b, ttl)
     return _ext.jwt_mint(key, sub_b, email_b, ttl)
 
 
@@ -109,15 +135,18 @@ def _malformed(message: str, secret: bytes) -> Exception:
     return _swapped(secret) or MalformedToken(message)
 
 
-def jwt_verify(token: str | bytes | None, secret: str | Buffer, *,
+def jwt_verify(token: str | bytes | None, secret: str | Buffer | _KeyObject, *,
                allow_short_secret: bool = False) -> Claims:
     """The claims of token if it is signed with secret and valid now.
 
-    The token comes first and the key second, as in PyJWT's decode. Raises
-    MalformedToken (also for a missing or empty token), BadSignature,
-    TokenExpired, TokenNotYetValid or InvalidClaims (all TokenError) when
-    it is not.
+    The token comes first and the key second, as in PyJWT's decode. secret
+    may be a TokenKey, or a KeyRing: then a token signed with any of its keys
+    is accepted, and claims.key says which. Raises MalformedToken (also for a
+    missing or empty token), BadSignature, TokenExpired, TokenNotYetValid or
+    InvalidClaims (all TokenError) when it is not.
     """
+    if isinstance(secret, _KeyObject):
+        return _ext.verify_k(secret._open_block(), _token_text(token))
     key = _checked_key("jwt_verify", secret, allow_short_secret)
     if type(token) is str:
         try:
@@ -143,7 +172,26 @@ def jwt_verify(token: str | bytes | None, secret: str | Buffer, *,
     raise swapped
 
 
-_ext.setup(_native.refusal, Claims, _native.library, KeldoError)
+def _token_text(token: str | bytes | None) -> bytes:
+    """The token as the C text the library reads, with the refusals
+    jwt_verify makes before calling it."""
+    if type(token) is str:
+        try:
+            tok = token.encode()
+        except UnicodeEncodeError:
+            raise MalformedToken("jwt_verify: malformed token (not text)") from None
+    elif token is None:
+        raise MalformedToken("jwt_verify: no token")
+    else:
+        tok = as_bytes(token, "jwt_verify: token")
+    if not tok:
+        raise MalformedToken("jwt_verify: no token")
+    if 0 in tok:
+        raise MalformedToken("jwt_verify: malformed token (NUL character)")
+    return tok
+
+
+_ext.setup(_native.refusal, Claims, _native.library, KeldoError, _KeyObject)
 
 
 def _compiled(checked: Callable[..., object], kind: str) -> Callable[..., object]:

@@ -262,3 +262,49 @@ def test_the_benchmark_times_a_call_that_succeeds():
     with pytest.raises(ValueError, match="does not verify"):
         _ext.c_time("verify", 10, OTHER_KEY, token)
     assert _ext.c_time("mint", 10, SECRET, b"s", b"e", 60) > 0
+
+
+RING_SECRETS = [b"ring-current-" + b"c" * 20, b"ring-previous-" + b"p" * 20]
+
+
+def key_objects():
+    key = kc.TokenKey(RING_SECRETS[0])
+    ring = kc.KeyRing([RING_SECRETS[0], kc.TokenKey(RING_SECRETS[1])])
+    closed = kc.TokenKey(RING_SECRETS[0])
+    closed.close()
+    return {"key": key, "ring": ring, "closed": closed}
+
+
+# (name, which key object, token or call, whether C takes it alone)
+KEY_CASES = [
+    ("key, current", "key", lambda: pyjwt(RING_SECRETS[0]), True),
+    ("ring, current", "ring", lambda: pyjwt(RING_SECRETS[0]), True),
+    ("ring, previous", "ring", lambda: pyjwt(RING_SECRETS[1]), True),
+    ("ring, retired", "ring", lambda: pyjwt(b"retired" * 5), True),
+    ("ring, expired", "ring", lambda: pyjwt(RING_SECRETS[1], exp=NOW - 9), True),
+    ("ring, malformed", "ring", lambda: "a.b", True),
+    ("ring, bytes token", "ring", lambda: pyjwt(RING_SECRETS[1]).encode(), True),
+    ("ring, no token", "ring", lambda: None, False),
+    ("ring, NUL", "ring", lambda: pyjwt(RING_SECRETS[0]) + "\0", False),
+    ("closed key", "closed", lambda: pyjwt(RING_SECRETS[0]), False),
+]
+
+
+@pytest.mark.parametrize("name, which, token, fast", KEY_CASES, ids=[c[0] for c in KEY_CASES])
+def test_key_objects_answer_as_the_checked_function(name, which, token, fast):
+    keys = key_objects()
+    got, checked = checked_calls(lambda: kc.jwt_verify(token(), keys[which]))
+    want = outcome(lambda: checked_verify(token(), keys[which]))
+    if want[0] == "ok":
+        assert got[0] == "ok"
+        assert (dict(got[1]), got[1].key) == (dict(want[1]), want[1].key)
+    else:
+        assert got == want
+    assert checked == (0 if fast else 1)
+    got, checked = checked_calls(lambda: kc.jwt_mint(keys[which], "m", "m@example.com", 30))
+    want = outcome(lambda: checked_mint(keys[which], "m", "m@example.com", 30))
+    if want[0] == "ok":
+        assert decoded(got[1], RING_SECRETS[0]) == decoded(want[1], RING_SECRETS[0])
+    else:
+        assert got == want
+    assert checked == (0 if which != "closed" else 1)
