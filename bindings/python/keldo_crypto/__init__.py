@@ -20,7 +20,7 @@ from ._errors import (BadSignature, InvalidArgument, InvalidClaims, KeldoError,
 from ._keys import KEYS_MAX, KeyRing, TokenKey
 from ._tokens import MAX_EMAIL_BYTES, MAX_SUB_BYTES, Claims, jwt_mint, jwt_verify
 
-__version__ = "1.1.0"
+__version__ = "1.2.0"
 
 __all__ = [
     "DEFAULT_ITERATIONS", "KEYS_MAX", "MAX_EMAIL_BYTES", "MAX_ITERATIONS", "MAX_PASSWORD_BYTES",
