@@ -308,3 +308,26 @@ def test_key_objects_answer_as_the_checked_function(name, which, token, fast):
     else:
         assert got == want
     assert checked == (0 if which != "closed" else 1)
+
+
+def test_the_build_names_what_it_lacks_before_building(tmp_path):
+    # With nothing on PATH: no compiler, and (from a checkout, where the
+    # library is built and bundled) none of the tools for that either.
+    import os
+    import subprocess
+    here = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+    env = {k: v for k, v in os.environ.items()
+           if k not in ("CC", "KELDO_CRYPTO_NATIVE_DIR", "KELDO_CRYPTO_BUNDLE")}
+    env.update(PATH=str(tmp_path), KELDO_CRYPTO_INCLUDE_DIR=str(tmp_path))
+    r = subprocess.run([sys.executable, "setup.py", "-q", "build_ext", "--build-temp",
+                        str(tmp_path / "t"), "--build-lib", str(tmp_path / "l")],
+                       cwd=here, env=env, capture_output=True, text=True, timeout=120)
+    assert r.returncode != 0
+    assert "keldo-crypto: cannot build the package; missing: " in r.stderr, r.stderr[-2000:]
+    assert "a C compiler" in r.stderr
+    top = os.path.join(here, "..", "..")
+    in_checkout = all(os.path.isfile(os.path.join(top, f))
+                      for f in ("CMakeLists.txt", "scripts/bundle-native"))
+    for tool in ("cmake", "patchelf", "readelf"):
+        assert (f"{tool} (Debian:" in r.stderr) == in_checkout
+    assert not (tmp_path / "l").exists()
