@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The Python binding against the library of this CI run: the package is
-# installed with pip (offline, Debian's setuptools) into a temporary folder,
+# installed with pip (offline, Debian's setuptools; its compiled module built
+# against this checkout's header) into a temporary folder,
 # and its pytest suite runs from that install, with the library and the
 # command-line tool of build-test/ (only these two targets are brought up to
 # date here).
