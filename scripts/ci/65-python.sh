@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The Python binding against the library of this CI run: the package is
-# installed with pip (offline, Debian's setuptools) into a temporary folder,
+# installed with pip (offline, Debian's setuptools; its compiled module built
+# against this checkout's header) into a temporary folder,
 # and its pytest suite runs from that install, with the library and the
 # command-line tool of build-test/ (only these two targets are brought up to
 # date here).
@@ -25,7 +26,9 @@ trap 'rm -rf "$work"' EXIT
 export PYTHONDONTWRITEBYTECODE=1 PIP_ROOT_USER_ACTION=ignore PIP_DISABLE_PIP_VERSION_CHECK=1
 # A copy, so the build leaves nothing in the clone.
 cp -r "$top/bindings/python" "$work/src"
-"$python" -m pip install -q --no-build-isolation --no-deps --no-index \
+# The copy is outside the checkout: it bundles no library, and its compiled
+# module is built against this checkout's header.
+KELDO_CRYPTO_INCLUDE_DIR=$top/include "$python" -m pip install -q --no-build-isolation --no-deps --no-index \
   --target "$work/site" "$work/src"
 
 cd "$work"

@@ -75,10 +75,12 @@ version=$(sed -n 's/^project(keldo_crypto VERSION \([0-9.]*\).*/\1/p' "$top/CMak
 # ---- the wheel ------------------------------------------------------------------
 whl=$(one 'keldo_crypto-*.whl')
 echo "== $(basename "$whl")"
-[[ $(basename "$whl") == keldo_crypto-$version-py3-none-linux_x86_64.whl ]] || fail "wheel tag: $(basename "$whl")"
+# The compiled module uses CPython's Limited API of 3.9: one abi3 wheel.
+[[ $(basename "$whl") == keldo_crypto-$version-cp39-abi3-linux_x86_64.whl ]] || fail "wheel tag: $(basename "$whl")"
 files=$(/usr/bin/python3 -c 'import sys, zipfile; print("\n".join(zipfile.ZipFile(sys.argv[1]).namelist()))' "$whl")
 sed 's/^/  /' <<<"$files"
-has "$files" keldo_crypto/__init__.py keldo_crypto/_libs/libkeldo_crypto.so.1 keldo_crypto/_libs/libyyjson.so.0 \
+has "$files" keldo_crypto/__init__.py keldo_crypto/_ext.abi3.so keldo_crypto/_ext.pyi \
+  keldo_crypto/_libs/libkeldo_crypto.so.1 keldo_crypto/_libs/libyyjson.so.0 \
   keldo_crypto/_libs/libyyjson.LICENSE.txt keldo_crypto/_libs/LICENSE.txt \
   "keldo_crypto-$version.dist-info/WHEEL"
 mkdir "$work/whl"
@@ -86,7 +88,9 @@ mkdir "$work/whl"
 grep -qx 'Root-Is-Purelib: false' "$work/whl/keldo_crypto-$version.dist-info/WHEEL" || fail "the wheel is marked pure"
 lib=$work/whl/keldo_crypto/_libs/libkeldo_crypto.so.1
 [ "$(readelf -d "$lib" | sed -n 's/.*(RUNPATH).*\[\(.*\)\]/\1/p')" = '$ORIGIN' ] || fail "RUNPATH is not \$ORIGIN"
-echo "  glibc floor: libkeldo_crypto.so.1 $(glibc_floor "$lib"), libyyjson.so.0 $(glibc_floor "$work/whl/keldo_crypto/_libs/libyyjson.so.0")"
+grep -qx 'Tag: cp39-abi3-linux_x86_64' "$work/whl/keldo_crypto-$version.dist-info/WHEEL" || fail "WHEEL names another tag"
+if grep -qx 'keldo_crypto/_ext.c' <<<"$files"; then fail "the wheel carries the module's source"; fi
+echo "  glibc floor: libkeldo_crypto.so.1 $(glibc_floor "$lib"), libyyjson.so.0 $(glibc_floor "$work/whl/keldo_crypto/_libs/libyyjson.so.0"), _ext.abi3.so $(glibc_floor "$work/whl/keldo_crypto/_ext.abi3.so")"
 
 # The command of docs/install.md that makes the same wheel from a checkout
 # (a clone of what is committed): it builds the library with CMake.

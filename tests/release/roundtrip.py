@@ -1,6 +1,7 @@
 # A token round trip through the installed package, its signature checked
 # with Python's own hmac, and SHA-256 against hashlib. Prints the library's
-# path, which must lie inside the installed package.
+# path, which must lie inside the installed package, as must the compiled
+# module that makes the calls.
 import base64
 import hashlib
 import hmac
@@ -20,5 +21,5 @@ assert keldo_crypto.sha256(b"abc") == hashlib.sha256(b"abc").digest()
 maps = open("/proc/self/maps").read()
 yyjson = sorted({line.split()[-1] for line in maps.splitlines() if "libyyjson" in line})
 print(f"token round trip ok; library {path}; yyjson {' '.join(yyjson)}")
-if not yyjson or any(not p.startswith(sys.prefix) for p in yyjson + [path]):
-    sys.exit("the library or yyjson was not loaded from the installed package")
+if not yyjson or any(not p.startswith(sys.prefix) for p in yyjson + [path, keldo_crypto._ext.__file__]):
+    sys.exit("the library, yyjson or the compiled module was not loaded from the installed package")

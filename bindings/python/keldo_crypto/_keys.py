@@ -14,15 +14,13 @@ afterwards every use is refused. Close only when no other thread is using it.
 
 from __future__ import annotations
 
-import ctypes
 import datetime
 from typing import Iterable, Sequence, Union
 
-from . import _native
+from . import _ext
 from ._checks import secret_bytes
 from ._errors import InvalidArgument, TypeError
-from ._tokens import (_LONG_TOKEN, _NO_SIZE, _TOKEN_MAX, Claims, _KeyObject, jwt_mint,
-                      jwt_verify)
+from ._tokens import Claims, _KeyObject, jwt_mint, jwt_verify
 
 KEY_SIZE = 128  # KELDO_JWT_KEY_SIZE
 KEYS_MAX = 16   # KELDO_JWT_KEYS_MAX
@@ -30,40 +28,19 @@ KEYS_MAX = 16   # KELDO_JWT_KEYS_MAX
 SecretLike = Union[str, bytes, bytearray, memoryview]
 
 
-def _prepare(into: ctypes.Array[ctypes.c_char], offset: int, fn: str, secret: SecretLike,
+def _prepare(into: _ext.KeyBlock, index: int, fn: str, secret: SecretLike,
              allow_short: bool) -> None:
-    key = secret_bytes(fn, secret, allow_short)
-    rc = _native.library().jwt_key_init(ctypes.byref(into, offset), key, len(key))
-    if rc != 0:
-        raise _native.refusal(rc)
+    into.prepare(index, secret_bytes(fn, secret, allow_short))
 
 
 class _Keys(_KeyObject):
-    """n prepared keys in one block of memory, as the library reads a ring."""
+    """n prepared keys in one block of memory (an _ext.KeyBlock), as the
+    library reads a ring; jwt_mint and jwt_verify call the library with it."""
 
     __slots__ = ("_block", "_count", "__weakref__")
 
-    _block: ctypes.Array[ctypes.c_char] | None
+    _block: _ext.KeyBlock | None
     _count: int
-
-    def _open_block(self) -> ctypes.Array[ctypes.c_char]:
-        block = self._block
-        if block is None:
-            raise InvalidArgument(f"{type(self).__name__}: closed")
-        return block
-
-    def _mint(self, sub: bytes, email: bytes, ttl: int, token_arg: object) -> int:
-        lib = _native.library()
-        return int(lib.jwt_mint_k_with_gil(self._open_block(), sub, email, ctypes.c_uint32(ttl),
-                                           token_arg, _TOKEN_MAX, _NO_SIZE))
-
-    def _verify(self, tok: bytes, sub_arg: object, email_arg: object, exp_arg: object,
-                index_arg: object) -> int:
-        lib = _native.library()
-        # As with a plain secret: long tokens without the GIL.
-        fn = lib.jwt_verify_k_with_gil if len(tok) <= _LONG_TOKEN else lib.jwt_verify_k
-        return int(fn(self._open_block(), ctypes.c_uint32(self._count), tok, sub_arg, email_arg,
-                      exp_arg, index_arg))
 
     def mint(self, sub: str, email: str, ttl: int | datetime.timedelta = 3600) -> str:
         """A token for sub and email signed with the first key (the current one)."""
@@ -78,9 +55,7 @@ class _Keys(_KeyObject):
         """Wipes the key states; every later use is refused."""
         block, self._block = self._block, None
         if block is not None:
-            lib = _native.library()
-            for i in range(self._count):
-                lib.jwt_key_wipe(ctypes.byref(block, i * KEY_SIZE))
+            block.wipe()
 
     @property
     def closed(self) -> bool:
@@ -108,7 +83,7 @@ class TokenKey(_Keys):
     def __init__(self, secret: SecretLike, *, allow_short_secret: bool = False) -> None:
         self._block = None
         self._count = 1
-        block = ctypes.create_string_buffer(KEY_SIZE)
+        block = _ext.KeyBlock(1)
         _prepare(block, 0, "TokenKey", secret, allow_short_secret)
         self._block = block
 
@@ -135,18 +110,15 @@ class KeyRing(_Keys):
         items: Sequence[SecretLike | TokenKey] = list(keys)
         if not 1 <= len(items) <= KEYS_MAX:
             raise InvalidArgument(f"KeyRing: 1 to {KEYS_MAX} keys, not {len(items)}")
-        block = ctypes.create_string_buffer(KEY_SIZE * len(items))
+        block = _ext.KeyBlock(len(items))
         try:
             for i, item in enumerate(items):
                 if isinstance(item, TokenKey):
-                    ctypes.memmove(ctypes.byref(block, i * KEY_SIZE), item._open_block(),
-                                   KEY_SIZE)
+                    block.copy(i, item._open_block())
                 else:
-                    _prepare(block, i * KEY_SIZE, "KeyRing", item, allow_short_secret)
+                    _prepare(block, i, "KeyRing", item, allow_short_secret)
         except BaseException:
-            lib = _native.library()
-            for i in range(len(items)):
-                lib.jwt_key_wipe(ctypes.byref(block, i * KEY_SIZE))
+            block.wipe()
             raise
         self._block, self._count = block, len(items)
 

@@ -1,13 +1,17 @@
-"""Loading the library, and its functions one for one: allocate the output,
-call, check. The two token calls are in _tokens.py.
+"""Loading the library, and its functions one for one: check, call, build
+the result. The calls are made by the compiled module _ext (_ext.c); the two
+token calls are in _tokens.py. The file is opened here with ctypes.CDLL,
+the interpreter's own loader, for its search and its messages and so that
+_ext needs no dlopen of its own (which would raise the wheel's glibc floor);
+ctypes only opens the file and looks the functions up, every call is _ext's.
 
 No lock anywhere: the functions used here either cannot fail with the
 arguments checked beside each call (so the last-error text is never read),
 or are the library's reentrant functions, which report a status code and
-write nothing shared. ctypes.CDLL releases the GIL for the length of each
-foreign call, so long calls (PBKDF2, password hashes) run in parallel with
-Python code in other threads; the short token calls keep it (PyDLL), which
-costs less than handing it over and back.
+write nothing shared. Long calls (PBKDF2, password hashes, large inputs)
+release the GIL inside _ext, so they run in parallel with Python code in
+other threads; short calls keep it, which costs less than handing it over
+and back.
 """
 
 from __future__ import annotations
@@ -15,9 +19,8 @@ from __future__ import annotations
 import ctypes
 import os
 import sys
-from typing import Callable, Optional
-from ctypes import POINTER, c_char_p, c_int32, c_uint32, c_uint64, c_void_p
 
+from . import _ext
 from ._errors import (KIND_MISMATCH, InvalidArgument, KeldoError, LibraryNotFound,
                       MalformedHash, TypeError, status_error)
 
@@ -33,97 +36,25 @@ else:
 UINT32_MAX = 0xFFFFFFFF
 PBKDF2_MAX_LENGTH = UINT32_MAX * 32  # RFC 8018: (2^32 - 1) blocks
 
-# (name, result type, argument types): the thirteen exports.
-_PROTOTYPES = (
-    ("keldo_crypto_last_error", c_char_p, ()),
-    ("keldo_crypto_secure_compare", c_int32, (c_char_p, c_char_p, c_uint64)),
-    ("keldo_verify_password_hash", c_int32, (c_char_p, c_char_p)),
-    ("keldo_crypto_sha256", c_int32, (c_char_p, c_uint64, c_void_p)),
-    ("keldo_crypto_hmac_sha256", c_int32, (c_char_p, c_uint64, c_char_p, c_uint64, c_void_p)),
-    ("keldo_crypto_pbkdf2_sha256", c_int32,
-     (c_char_p, c_uint64, c_char_p, c_uint64, c_uint32, c_void_p, c_uint64)),
-    ("keldo_crypto_base64_encode", c_int32, (c_char_p, c_uint64, c_void_p, c_uint64)),
-    ("keldo_crypto_base64_decode", c_int32, (c_char_p, c_void_p, c_uint64, POINTER(c_uint64))),
-    ("keldo_crypto_base64url_encode", c_int32, (c_char_p, c_uint64, c_void_p, c_uint64)),
-    ("keldo_crypto_base64url_decode", c_int32, (c_char_p, c_void_p, c_uint64, POINTER(c_uint64))),
-    ("keldo_crypto_uuid_generate", c_int32, (c_void_p,)),
-    # Interface 1.1: status codes, no shared state.
-    ("keldo_crypto_status_text", c_char_p, (c_int32,)),
-    ("keldo_jwt_mint_r", c_int32,
-     (c_char_p, c_uint64, c_char_p, c_char_p, c_uint32, c_void_p, c_uint64, c_void_p)),
-    ("keldo_jwt_verify_r", c_int32, (c_char_p, c_uint64, c_char_p, c_void_p, c_void_p, c_void_p)),
-    ("keldo_password_hash", c_int32, (c_char_p, c_uint64, c_uint32, c_void_p, c_uint64)),
-    ("keldo_password_encode", c_int32,
-     (c_int32, c_char_p, c_uint64, c_char_p, c_uint64, c_uint32, c_void_p, c_uint64)),
-    ("keldo_password_verify", c_int32, (c_char_p, c_uint64, c_char_p)),
-    ("keldo_password_needs_rehash", c_int32, (c_char_p, c_uint32)),
-    ("keldo_password_parameters", c_int32, (c_char_p, c_void_p, c_void_p)),
-    # Interface 1.2: prepared token keys and key rings.
-    ("keldo_jwt_key_init", c_int32, (c_void_p, c_char_p, c_uint64)),
-    ("keldo_jwt_key_wipe", None, (c_void_p,)),
-    ("keldo_jwt_mint_k", c_int32,
-     (c_void_p, c_char_p, c_char_p, c_uint32, c_void_p, c_uint64, c_void_p)),
-    ("keldo_jwt_verify_k", c_int32,
-     (c_void_p, c_uint32, c_char_p, c_void_p, c_void_p, c_void_p, c_void_p)),
-)
-
 
 class _Library:
-    """The loaded library: its path and its functions with their prototypes."""
+    """The loaded library: the path it was loaded from, and the open file
+    (kept open while _ext calls its functions)."""
 
     path: str
-    crypto_last_error: Callable[[], bytes]
-    crypto_secure_compare: Callable[..., int]
-    verify_password_hash: Callable[..., int]
-    crypto_sha256: Callable[..., int]
-    crypto_hmac_sha256: Callable[..., int]
-    crypto_pbkdf2_sha256: Callable[..., int]
-    crypto_base64_encode: Callable[..., int]
-    crypto_base64_decode: Callable[..., int]
-    crypto_base64url_encode: Callable[..., int]
-    crypto_base64url_decode: Callable[..., int]
-    crypto_uuid_generate: Callable[..., int]
-    crypto_status_text: Callable[[int], Optional[bytes]]
-    jwt_mint_r: Callable[..., int]
-    jwt_verify_r: Callable[..., int]
-    password_hash: Callable[..., int]
-    password_encode: Callable[..., int]
-    password_verify: Callable[..., int]
-    password_needs_rehash: Callable[..., int]
-    password_parameters: Callable[..., int]
-    jwt_key_init: Callable[..., int]
-    jwt_key_wipe: Callable[..., None]
-    jwt_mint_k: Callable[..., int]
-    jwt_verify_k: Callable[..., int]
-    jwt_mint_r_with_gil: Callable[..., int]
-    jwt_verify_r_with_gil: Callable[..., int]
-    jwt_mint_k_with_gil: Callable[..., int]
-    jwt_verify_k_with_gil: Callable[..., int]
 
     def __init__(self, handle: ctypes.CDLL, path: str) -> None:
         self.path = path
-        for name, restype, argtypes in _PROTOTYPES:
+        self._handle = handle
+        addresses = []
+        for name in _ext.FUNCTIONS:
             try:
                 fn = getattr(handle, name)
             except AttributeError:
                 raise LibraryNotFound(
                     f"{path}: not keldo-crypto 1.2 or later, {name} is missing") from None
-            fn.restype = restype
-            if argtypes is not None:
-                fn.argtypes = argtypes
-            setattr(self, name[len("keldo_"):], fn)
-        # The two token calls once more, through PyDLL, which keeps the GIL:
-        # for a token of ordinary size they take about half a microsecond,
-        # less than handing the GIL over and taking it back costs. No
-        # argument conversion either (a quarter of the call's cost): they
-        # are given only bytes, ctypes objects and None, which pass as
-        # themselves, with every length and count a c_uint64 or c_uint32.
-        with_gil = ctypes.PyDLL(path, handle=handle._handle)
-        for name in ("keldo_jwt_mint_r", "keldo_jwt_verify_r", "keldo_jwt_mint_k",
-                     "keldo_jwt_verify_k"):
-            fn = getattr(with_gil, name)
-            fn.restype = c_int32
-            setattr(self, name[len("keldo_"):] + "_with_gil", fn)
+            addresses.append(ctypes.cast(fn, ctypes.c_void_p).value)
+        _ext.bind(tuple(addresses))
 
 
 _lib: _Library | None = None
@@ -191,11 +122,6 @@ def library() -> _Library:
     return _lib or load()
 
 
-def _checked_out(name: str) -> KeldoError:
-    # Only reached if the library refused arguments checked above it.
-    return KeldoError(f"keldo_{name}: refused arguments the binding had checked")
-
-
 _texts: dict[int, str] = {}
 
 
@@ -204,7 +130,7 @@ def status_text(status: int) -> str:
     here once read)."""
     text = _texts.get(status)
     if text is None:
-        raw = library().crypto_status_text(status)
+        raw = _ext.status_text(status)
         text = _texts[status] = (raw or b"unknown status").decode("ascii", "replace")
     return text
 
@@ -214,29 +140,16 @@ def refusal(status: int) -> KeldoError:
 
 
 # ---- the thirteen, with arguments they cannot refuse -------------------------
-
-_Digest = ctypes.c_char * 32  # the array type once: create_string_buffer is slow
+# Each _ext function loads the library the way load() does if nothing is
+# loaded yet.
 
 def secure_compare(a: bytes, b: bytes) -> bool:
     """a and b of equal length; the time depends on that length only."""
-    lib = _lib or load()
-    return lib.crypto_secure_compare(a, b, len(a)) == 0
+    return _ext.secure_compare(a, b)
 
 
-def sha256(data: bytes) -> bytes:
-    lib = _lib or load()
-    out = _Digest()
-    if lib.crypto_sha256(data, len(data), out) != 0:
-        raise _checked_out("crypto_sha256")
-    return out.raw
-
-
-def hmac_sha256(key: bytes, data: bytes) -> bytes:
-    lib = _lib or load()
-    out = _Digest()
-    if lib.crypto_hmac_sha256(key, len(key), data, len(data), out) != 0:
-        raise _checked_out("crypto_hmac_sha256")
-    return out.raw
+sha256 = _ext.sha256
+hmac_sha256 = _ext.hmac_sha256
 
 
 def pbkdf2_sha256(password: bytes, salt: bytes, iterations: int, length: int) -> bytes:
@@ -244,46 +157,29 @@ def pbkdf2_sha256(password: bytes, salt: bytes, iterations: int, length: int) ->
         raise InvalidArgument(f"pbkdf2_sha256: iterations must be 1 to {UINT32_MAX}")
     if not 1 <= length <= PBKDF2_MAX_LENGTH:
         raise InvalidArgument(f"pbkdf2_sha256: length must be 1 to {PBKDF2_MAX_LENGTH}")
-    lib = _lib or load()
-    out = ctypes.create_string_buffer(length)
-    if lib.crypto_pbkdf2_sha256(password, len(password), salt, len(salt), iterations,
-                                out, length) != 0:
-        raise _checked_out("crypto_pbkdf2_sha256")
-    return out.raw
+    return _ext.pbkdf2_sha256(password, salt, iterations, length)
 
 
-def base64_encode(data: bytes, url: bool) -> str:
-    lib = _lib or load()
-    size = (len(data) + 2) // 3 * 4 + 1  # enough for both alphabets
-    out = ctypes.create_string_buffer(size)
-    fn = lib.crypto_base64url_encode if url else lib.crypto_base64_encode
-    if fn(data, len(data), out, size) != 0:
-        raise _checked_out("crypto_base64url_encode" if url else "crypto_base64_encode")
-    return out.value.decode("ascii")
+base64_encode = _ext.base64_encode
 
 
 def base64_decode(text: bytes, url: bool) -> bytes:
     """text: ASCII without NUL. With non-null arguments and an output large
     enough, the decoders have one refusal and one fixed text for it: the text
     is written here, not read from the library's shared error text."""
-    lib = _lib or load()
-    size = len(text) // 4 * 3 + 3
-    out = ctypes.create_string_buffer(size)
-    n = c_uint64()
-    fn = lib.crypto_base64url_decode if url else lib.crypto_base64_decode
-    if fn(text, out, size, ctypes.byref(n)) != 0:
+    out = _ext.base64_decode(text, url)
+    if out is None:
         name = "base64url_decode" if url else "base64_decode"
         raise InvalidArgument(f"keldo_crypto_{name}: decode failed or buffer too small")
-    return out.raw[:n.value]
+    return out
 
 
 def uuid_generate() -> str:
-    lib = _lib or load()
-    out = ctypes.create_string_buffer(37)
-    if lib.crypto_uuid_generate(out) != 0:
+    out = _ext.uuid_generate()
+    if out is None:
         # The output is given, so the random source is the only failure.
         raise KeldoError("keldo_crypto_uuid_generate: CSPRNG generation failed")
-    return out.value.decode("ascii")
+    return out
 
 
 # ---- password-hash strings ---------------------------------------------------
@@ -310,29 +206,17 @@ def stored_text(stored: object, fn: str) -> bytes:
 
 
 def password_hash(password: bytes, iterations: int) -> str:
-    lib = _lib or load()
-    out = ctypes.create_string_buffer(PASSWORD_HASH_MAX)
-    rc = lib.password_hash(password, len(password), iterations, out, PASSWORD_HASH_MAX)
-    if rc != 0:
-        raise refusal(rc)
-    return out.value.decode("ascii")
+    return _ext.password_hash(password, iterations)
 
 
 def password_encode(form: int, password: bytes, salt: bytes, iterations: int) -> str:
-    lib = _lib or load()
-    out = ctypes.create_string_buffer(PASSWORD_HASH_MAX + len(salt))
-    rc = lib.password_encode(form, password, len(password), salt, len(salt), iterations,
-                             out, len(out))
-    if rc != 0:
-        raise refusal(rc)
-    return out.value.decode("utf-8", "surrogateescape")
+    return _ext.password_encode(form, password, salt, iterations)
 
 
 def password_verify(password: bytes, stored: bytes) -> bool:
     """True on a match, False on none; a stored text that is no usable hash
     raises MalformedHash."""
-    lib = _lib or load()
-    rc = lib.password_verify(password, len(password), stored)
+    rc = _ext.password_verify(password, stored)
     if rc == 0:
         return True
     if -rc // 100 == KIND_MISMATCH:
@@ -341,8 +225,7 @@ def password_verify(password: bytes, stored: bytes) -> bool:
 
 
 def password_needs_rehash(stored: bytes, min_iterations: int) -> bool:
-    lib = _lib or load()
-    rc = lib.password_needs_rehash(stored, min_iterations)
+    rc = _ext.password_needs_rehash(stored, min_iterations)
     if rc < 0:
         raise refusal(rc)
     return rc == 1
@@ -350,10 +233,4 @@ def password_needs_rehash(stored: bytes, min_iterations: int) -> bool:
 
 def password_parameters(stored: bytes) -> tuple[int, int]:
     """(form, iterations) of stored, without deriving anything."""
-    lib = _lib or load()
-    form = c_int32()
-    iterations = c_uint32()
-    rc = lib.password_parameters(stored, ctypes.byref(form), ctypes.byref(iterations))
-    if rc != 0:
-        raise refusal(rc)
-    return form.value, iterations.value
+    return _ext.password_parameters(stored)

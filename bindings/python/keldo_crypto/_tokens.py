@@ -1,22 +1,21 @@
 """HS256 tokens: the argument checks and the library call, in one function
-each. These are the hot paths of a login service, so they use the library's
-functions directly rather than through a second layer.
+each. These are the hot paths of a login service, so they call the compiled
+module directly rather than through a second layer.
 
-The library's reentrant token functions write only the caller's buffers, so
-there is no lock: each thread has its own output buffers."""
+The library's reentrant token functions write only the caller's buffers
+(on the C stack of each call), so there is no lock."""
 
 from __future__ import annotations
 
-import ctypes
 import datetime
+import functools
 import re
-import threading
-from typing import Callable, Iterator, Mapping, Union
+from typing import TYPE_CHECKING, Callable, Iterator, Mapping, Union
 
-from . import _native
+from . import _ext, _native
 from ._checks import (MIN_SECRET_BYTES, Buffer, as_bytes, as_int, claim_bytes,
                       secret_bytes)
-from ._errors import KIND_MALFORMED, InvalidArgument, MalformedToken
+from ._errors import InvalidArgument, KeldoError, MalformedToken
 
 UINT32_MAX = 0xFFFFFFFF
 # The verifier refuses longer claims: its buffers hold 63 and 127 bytes.
@@ -27,13 +26,14 @@ TOKEN_MAX = 2129  # KELDO_JWT_TOKEN_MAX: the longest token mint writes, NUL incl
 _KEYS = ("sub", "email", "exp")
 
 
-class Claims(Mapping[str, Union[str, int]]):
+class Claims(_ext.ClaimsBase, Mapping[str, Union[str, int]]):
     """The claims of a verified token, read as attributes (claims.sub) or as
     a mapping (claims["sub"], dict(claims)), as PyJWT's decode returns.
     claims.key is the position of the key that matched in a KeyRing (0 for
     a single secret or TokenKey); it is no claim, so the mapping leaves it out."""
 
-    __slots__ = (*_KEYS, "key")
+    # The attributes are ClaimsBase's slots, which the verifier fills.
+    __slots__ = ()
     sub: str
     email: str
     exp: int  # seconds since 1970-01-01 UTC
@@ -62,93 +62,29 @@ class Claims(Mapping[str, Union[str, int]]):
                 f"key={self.key!r})")
 
 
-_new_claims = object.__new__
-
-
-class _Buffers(threading.local):
-    """Each thread's output buffers and the byref() arguments for them, made
-    once (ctypes passes them without building new ones), in one tuple: one
-    look-up of the thread's copy per call."""
-
-    def __init__(self) -> None:
-        sub = ctypes.create_string_buffer(MAX_SUB_BYTES + 1)
-        email = ctypes.create_string_buffer(MAX_EMAIL_BYTES + 1)
-        exp = ctypes.c_int64()
-        token = ctypes.create_string_buffer(TOKEN_MAX)
-        self.verify = (sub, email, exp, ctypes.byref(sub), ctypes.byref(email), ctypes.byref(exp))
-        self.mint = (token, ctypes.byref(token))
-        index = ctypes.c_uint32()
-        self.index = (index, ctypes.byref(index))
-
-
-_out = _Buffers()
-
-
 class _KeyObject:
     """Base of TokenKey and KeyRing (_keys.py): what jwt_mint and jwt_verify
-    take in place of a secret."""
+    take in place of a secret. _block is their prepared keys (an
+    _ext.KeyBlock), None once closed."""
 
     __slots__ = ()
+    _block: _ext.KeyBlock | None
 
-    def _mint(self, sub: bytes, email: bytes, ttl: int, token_arg: object) -> int:
-        raise NotImplementedError
+    def _open_block(self) -> _ext.KeyBlock:
+        block = self._block
+        if block is None:
+            raise InvalidArgument(f"{type(self).__name__}: closed")
+        return block
 
-    def _verify(self, tok: bytes, sub_arg: object, email_arg: object, exp_arg: object,
-                index_arg: object) -> int:
-        raise NotImplementedError
-_TOKEN_MAX = ctypes.c_uint64(TOKEN_MAX)
-_NO_SIZE = None
 
 # A host signs and verifies with one key: the last key of 32 bytes or more
-# is kept with its length as the C type the call takes (keys under 32 bytes
-# are checked on every call, for the opt-in). Replaced as one tuple, so a
-# thread never sees one key with another's length.
-_key: tuple[object, bytes, ctypes.c_uint64] = (None, b"", ctypes.c_uint64(0))
-
-
-def _checked_key(fn: str, secret: str | Buffer, allow_short: bool) -> tuple[bytes, ctypes.c_uint64]:
-    global _key
+# that passed the checks is remembered by _ext (keys under 32 bytes are
+# checked on every call, for the opt-in).
+def _checked_key(fn: str, secret: str | Buffer, allow_short: bool) -> bytes:
     key = secret_bytes(fn, secret, allow_short)
-    length = ctypes.c_uint64(len(key))
     if len(key) >= MIN_SECRET_BYTES and isinstance(secret, (bytes, str)):
-        _key = (secret, key, length)  # immutable: safe to keep
-    return key, length
-
-
-# Longer tokens (the header has no limit) are verified without the GIL, so a
-# flood of them does not stop the other threads; shorter ones, up to a few
-# microseconds of work, keep it (see _native).
-_LONG_TOKEN = 16384
-
-
-# The library's functions, bound on first use: until then each name holds a
-# function that loads the library, binds them all and makes the call.
-def _bind() -> None:
-    global _mint, _verify, _verify_long
-    lib = _native.library()
-    _verify_long = lib.jwt_verify_r
-    _mint = lib.jwt_mint_r_with_gil  # its inputs are at most a few hundred bytes
-    _verify = lib.jwt_verify_r_with_gil
-
-
-def _first_mint(*args: object) -> int:
-    _bind()
-    return _mint(*args)
-
-
-def _first_verify(*args: object) -> int:
-    _bind()
-    return _verify(*args)
-
-
-def _first_verify_long(*args: object) -> int:
-    _bind()
-    return _verify_long(*args)
-
-
-_mint: Callable[..., int] = _first_mint
-_verify: Callable[..., int] = _first_verify
-_verify_long: Callable[..., int] = _first_verify_long
+        _ext.remember(secret, key)  # immutable: safe to keep
+    return key
 
 
 def _ttl_seconds(ttl: object) -> int:
@@ -169,27 +105,17 @@ def jwt_mint(secret: str | Buffer | _KeyObject, sub: str, email: str,
     a timedelta of whole seconds). secret may be a TokenKey or a KeyRing,
     whose first key signs."""
     if isinstance(secret, _KeyObject):
-        key_object: _KeyObject | None = secret
+        block: _ext.KeyBlock | None = secret._open_block()
     else:
-        key_object = None
-        cached = _key
-        if secret is cached[0]:
-            key, key_len = cached[1], cached[2]
-        else:
-            key, key_len = _checked_key("jwt_mint", secret, allow_short_secret)
+        block = None
+        key = _checked_key("jwt_mint", secret, allow_short_secret)
     sub_b = claim_bytes("jwt_mint", sub, "sub", MAX_SUB_BYTES)
     email_b = claim_bytes("jwt_mint", email, "email", MAX_EMAIL_BYTES)
     if type(ttl) is not int or not 0 <= ttl <= UINT32_MAX:
         ttl = _ttl_seconds(ttl)
-    token, token_arg = _out.mint
-    if key_object is not None:
-        rc = key_object._mint(sub_b, email_b, ttl, token_arg)
-    else:
-        rc = _mint(key, key_len, sub_b, email_b, ctypes.c_uint32(ttl), token_arg, _TOKEN_MAX,
-                   _NO_SIZE)
-    if rc != 0:
-        raise _native.refusal(rc)
-    return token.value.decode("ascii")
+    if block is not None:
+        return _ext.mint_k(block, sub_b, email_b, ttl)
+    return _ext.jwt_mint(key, sub_b, email_b, ttl)
 
 
 # A compact JWS: three base64url segments (the signature may be empty).
@@ -220,12 +146,8 @@ def jwt_verify(token: str | bytes | None, secret: str | Buffer | _KeyObject, *,
     InvalidClaims (all TokenError) when it is not.
     """
     if isinstance(secret, _KeyObject):
-        return _verify_with(secret, token)
-    cached = _key
-    if secret is cached[0]:
-        key, key_len = cached[1], cached[2]
-    else:
-        key, key_len = _checked_key("jwt_verify", secret, allow_short_secret)
+        return _ext.verify_k(secret._open_block(), _token_text(token))
+    key = _checked_key("jwt_verify", secret, allow_short_secret)
     if type(token) is str:
         try:
             tok = token.encode()
@@ -240,23 +162,14 @@ def jwt_verify(token: str | bytes | None, secret: str | Buffer | _KeyObject, *,
     # As C text the token would end at a NUL, and what follows be ignored.
     if 0 in tok:
         raise _malformed("jwt_verify: malformed token (NUL character)", key)
-    sub, email, exp, sub_arg, email_arg, exp_arg = _out.verify
-    if len(tok) <= _LONG_TOKEN:
-        rc = _verify(key, key_len, tok, sub_arg, email_arg, exp_arg)
-    else:
-        rc = _verify_long(key, key_len, tok, sub_arg, email_arg, exp_arg)
-    if rc != 0:
-        error = _native.refusal(rc)
-        if -rc // 100 == KIND_MALFORMED:
-            raise _swapped(key) or error
-        raise error
-    # The verifier hands out only whole claims of valid UTF-8.
-    claims = _new_claims(Claims)
-    claims.sub = sub.value.decode()
-    claims.email = email.value.decode()
-    claims.exp = exp.value
-    claims.key = 0
-    return claims
+    try:
+        # Over 16 KiB the call lets other threads run.
+        return _ext.jwt_verify(key, tok)
+    except MalformedToken:
+        swapped = _swapped(key)
+        if swapped is None:
+            raise
+    raise swapped
 
 
 def _token_text(token: str | bytes | None) -> bytes:
@@ -278,16 +191,19 @@ def _token_text(token: str | bytes | None) -> bytes:
     return tok
 
 
-def _verify_with(key_object: _KeyObject, token: str | bytes | None) -> Claims:
-    tok = _token_text(token)
-    sub, email, exp, sub_arg, email_arg, exp_arg = _out.verify
-    index, index_arg = _out.index
-    rc = key_object._verify(tok, sub_arg, email_arg, exp_arg, index_arg)
-    if rc != 0:
-        raise _native.refusal(rc)
-    claims = _new_claims(Claims)
-    claims.sub = sub.value.decode()
-    claims.email = email.value.decode()
-    claims.exp = exp.value
-    claims.key = index.value
-    return claims
+_ext.setup(_native.refusal, Claims, _native.library, KeldoError, _KeyObject)
+
+
+def _compiled(checked: Callable[..., object], kind: str) -> Callable[..., object]:
+    """checked as the compiled module calls it: the calls that need no more
+    checks (the key is the one remembered, the other arguments plain str
+    and int within their limits) are made in C; every other call, and any
+    refusal that needs a second look, goes to checked itself, so its checks,
+    errors and defaults are the only ones. It carries checked's name, text
+    and signature."""
+    return functools.update_wrapper(_ext.TokenCall(checked, kind), checked)
+
+
+if not TYPE_CHECKING:
+    jwt_mint = _compiled(jwt_mint, "mint")
+    jwt_verify = _compiled(jwt_verify, "verify")

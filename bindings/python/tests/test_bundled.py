@@ -19,7 +19,8 @@ REPORT = "import keldo_crypto as k; print(k.load_library()); print(k.sha256(b'ab
 def bundled_copy(tmp_path, library):
     """A copy of the package with the suite's library in _libs/."""
     dest = tmp_path / "keldo_crypto"
-    shutil.copytree(PACKAGE, dest, ignore=shutil.ignore_patterns("*.so*", "*.dll", "__pycache__"))
+    shutil.copytree(PACKAGE, dest, ignore=shutil.ignore_patterns(
+        "libkeldo_crypto*", "keldo_crypto.dll", "libyyjson*", "__pycache__"))
     (dest / "_libs").mkdir(exist_ok=True)
     shutil.copy(library, dest / "_libs" / "libkeldo_crypto.so.1")
     return tmp_path

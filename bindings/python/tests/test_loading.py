@@ -12,6 +12,9 @@ import pytest
 import keldo_crypto as kc
 
 PACKAGE = os.path.dirname(kc.__file__)
+# The library and yyjson, wherever a package holds them; not the package's
+# compiled module (_ext.abi3.so).
+LIBRARIES = ("libkeldo_crypto*", "keldo_crypto.dll", "libyyjson*", "*.dylib")
 
 
 def run(code: str, env: dict, cwd) -> subprocess.CompletedProcess:
@@ -24,10 +27,10 @@ def run(code: str, env: dict, cwd) -> subprocess.CompletedProcess:
 
 @pytest.fixture
 def package_copy(tmp_path):
-    """A copy of the package alone, without a library next to it."""
+    """A copy of the package alone (its compiled module too), without a
+    library next to it."""
     dest = tmp_path / "keldo_crypto"
-    shutil.copytree(PACKAGE, dest, ignore=shutil.ignore_patterns("*.so*", "*.dll", "*.dylib",
-                                                                 "__pycache__"))
+    shutil.copytree(PACKAGE, dest, ignore=shutil.ignore_patterns(*LIBRARIES, "__pycache__"))
     return tmp_path
 
 
