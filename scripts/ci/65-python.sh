@@ -37,6 +37,7 @@ cd "$work"
 PYTHONPATH=$work/site KELDO_PYTHON_TEST_INSTALLED=1 \
   KELDO_CRYPTO_LIBRARY=$lib KELDO_CRYPTO_TOOL=$tool \
   "$python" -m pytest -q -p no:cacheprovider "$work/src/tests"
-KELDO_CRYPTO_LIBRARY=$lib "$python" "$work/src/bench.py" --quick >"$work/bench.md"
+PYTHONPATH=$work/site KELDO_PYTHON_TEST_INSTALLED=1 KELDO_CRYPTO_LIBRARY=$lib \
+  "$python" -P "$work/src/bench.py" --quick >"$work/bench.md"
 echo "65-python: tests passed against $lib; quick benchmark:"
 cat "$work/bench.md"
