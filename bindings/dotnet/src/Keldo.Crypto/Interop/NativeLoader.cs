@@ -227,7 +227,8 @@ namespace Keldo.Crypto.Interop
             }
             catch (DllNotFoundException e)
             {
-                why = e.Message;
+                // The runtime's message runs over lines of advice; its first line names the file.
+                why = e.Message.Split('\n')[0].Trim();
                 return IntPtr.Zero;
             }
             catch (BadImageFormatException e)
@@ -250,12 +251,12 @@ namespace Keldo.Crypto.Interop
             try
             {
                 h = dlopen_libdl(file, RTLD_NOW);
-                if (h == IntPtr.Zero) why = Text.FromC(dlerror_libdl());
+                if (h == IntPtr.Zero) why = Text.FromC(dlerror_libdl()) is { Length: > 0 } e ? e : "not found";
             }
             catch (DllNotFoundException)
             {
                 h = dlopen_libc(file, RTLD_NOW);
-                if (h == IntPtr.Zero) why = Text.FromC(dlerror_libc());
+                if (h == IntPtr.Zero) why = Text.FromC(dlerror_libc()) is { Length: > 0 } e ? e : "not found";
             }
             return h;
         }
