@@ -9,7 +9,7 @@ namespace Keldo.Crypto
         public KeldoClaims(string sub, string email, long exp) : this(sub, email, exp, 0) { }
 
         /// <summary>Claims as the library returned them, with the position of
-        /// the key that matched in a <c>KeyRing</c>.</summary>
+        /// the key that matched in a <see cref="KeyRing"/>.</summary>
         public KeldoClaims(string sub, string email, long exp, int key)
         {
             Sub = sub;
@@ -32,7 +32,7 @@ namespace Keldo.Crypto
 
         /// <summary>The position in the key ring of the key whose signature
         /// matched: 0 for the current key (and for a plain secret or a single
-        /// <c>TokenKey</c>), more for an older key still accepted, whose
+        /// <see cref="TokenKey"/>), more for an older key still accepted, whose
         /// holder should be given a token under the current key.</summary>
         public int Key { get; }
     }

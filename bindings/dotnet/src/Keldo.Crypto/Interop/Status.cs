@@ -16,6 +16,7 @@ namespace Keldo.Crypto.Interop
         internal const int KindMalformedHash = 9;
         internal const int SignatureFormat = -304;
         internal const int KeyNotInitialised = -108;
+        internal const int KeyCount = -109;
 
         internal static int Kind(int status) => status / -100;
 
