@@ -53,6 +53,7 @@ namespace Keldo.Crypto
         public KeyRing(IEnumerable<byte[]> secrets, bool allowShortSecret = false)
         {
             byte[][] all = (secrets ?? throw new ArgumentNullException(nameof(secrets), "KeyRing: secrets is null")).ToArray();
+            if (all.Length > 0 && ReferenceEquals(all, secrets)) all = (byte[][])all.Clone();
             if (Array.IndexOf(all, null) >= 0) throw new ArgumentNullException(nameof(secrets), "KeyRing: a secret is null");
             Block = new KeyBlock(all.Length);
             try
@@ -65,6 +66,12 @@ namespace Keldo.Crypto
                 Block.Dispose();
                 throw;
             }
+        }
+
+        /// <summary>A ring prepared from secrets (any bytes, at least 32
+        /// each), current first: <c>new KeyRing(current, previous)</c>.</summary>
+        public KeyRing(params byte[][] secrets) : this((IEnumerable<byte[]>)secrets, false)
+        {
         }
 
         /// <summary>A ring prepared from the secrets' UTF-8 bytes, current first.</summary>
