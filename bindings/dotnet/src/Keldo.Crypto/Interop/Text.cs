@@ -42,6 +42,16 @@ namespace Keldo.Crypto.Interop
         internal static int ToC(string value, Span<byte> destination, string what)
         {
             int n;
+#if NET8_0_OR_GREATER
+            // ASCII (every token the library mints) is its own UTF-8 form:
+            // narrowed by the vectorised converter, no encoder needed.
+            if (System.Text.Ascii.FromUtf16(value, destination.Slice(0, destination.Length - 1), out n) ==
+                System.Buffers.OperationStatus.Done)
+            {
+                destination[n] = 0;
+                return n;
+            }
+#endif
             fixed (char* c = value)
             fixed (byte* b = destination)
             {
