@@ -160,6 +160,31 @@ namespace Keldo.Crypto.Tests
             Assert.Equal("span", KeldoJwt.Verify(buffer.AsSpan(0, n), ring).Sub);
         }
 
+        // The span road allocates the returned claims and nothing else (a
+        // count of bytes, not a time): the same as making those claims.
+        [Fact]
+        public void SpanVerifyAllocatesOnlyTheClaims()
+        {
+            using var key = new TokenKey(Secrets[0]);
+            byte[] token = Encoding.ASCII.GetBytes(key.Mint("user-42", "ada@example.org", 600));
+            var buffer = new byte[KeldoJwt.MaxTokenLength];
+            byte[] sub = Utf8("user-42"), email = Utf8("ada@example.org");
+            for (int i = 0; i < 3; i++) { KeldoJwt.Verify(token, key); KeldoJwt.Mint(key, sub, email, buffer, 60); Claims(); }
+            long before = GC.GetAllocatedBytesForCurrentThread();
+            KeldoJwt.Verify(token, key);
+            long verify = GC.GetAllocatedBytesForCurrentThread() - before;
+            before = GC.GetAllocatedBytesForCurrentThread();
+            Claims();
+            long claims = GC.GetAllocatedBytesForCurrentThread() - before;
+            before = GC.GetAllocatedBytesForCurrentThread();
+            KeldoJwt.Mint(key, sub, email, buffer, 60);
+            long mint = GC.GetAllocatedBytesForCurrentThread() - before;
+            Assert.Equal(claims, verify);
+            Assert.Equal(0, mint);
+
+            KeldoClaims Claims() => new KeldoClaims(Encoding.UTF8.GetString(sub), Encoding.UTF8.GetString(email), 0, 0);
+        }
+
         // One ring shared by every worker, tokens under each of its keys:
         // subjects and key positions never cross. No lock.
         [Fact]
