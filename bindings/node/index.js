@@ -81,7 +81,20 @@ function wellFormed(s) {
 
 // Bytes of a Buffer, Uint8Array or string (UTF-8). A string with a lone
 // surrogate has no UTF-8 form and would be changed silently: refused.
+// A view of a detached ArrayBuffer (one transferred to another thread) has
+// no bytes left: refused rather than read as empty.
+function detached(view) {
+  if (view.byteLength !== 0) return false;
+  try {
+    new Uint8Array(view.buffer, 0, 0);  // eslint-disable-line no-new
+    return false;
+  } catch {
+    return true;
+  }
+}
+
 function bytes(value, what) {
+  if (value instanceof Uint8Array && detached(value)) refuse(`${what}: its ArrayBuffer is detached`);
   if (Buffer.isBuffer(value)) return value;
   if (value instanceof Uint8Array) return Buffer.from(value.buffer, value.byteOffset, value.byteLength);
   if (typeof value === 'string') {
@@ -172,12 +185,111 @@ const subOut = claimsOut.subarray(0, SUB_CAPACITY);
 const emailOut = claimsOut.subarray(SUB_CAPACITY);
 const expOut = new BigInt64Array(1);
 
+const KEY_SIZE = 128;  // KELDO_JWT_KEY_SIZE
+const KEYS_MAX = 16;   // KELDO_JWT_KEYS_MAX
+const keyIndexOut = new Uint32Array(1);
+
+// Wipes the key states of a TokenKey or KeyRing that was dropped without
+// dispose(): the block is held here, not the object.
+const keyBlocks = new FinalizationRegistry((held) => {
+  if (fns !== null) for (let i = 0; i < held.count; i++) fns.jwtKeyWipe(held.block.subarray(i * KEY_SIZE));
+});
+
+// The library's prepared form of secrets (their keyed HMAC states), one
+// after the other in one block, as keldo_jwt_verify_k reads a ring.
+class PreparedKeys {
+  #block;
+  #count;
+  #held;
+
+  constructor(secrets, options, fn) {
+    const block = Buffer.alloc(KEY_SIZE * secrets.length);
+    try {
+      secrets.forEach((s, i) => {
+        const slot = block.subarray(i * KEY_SIZE, (i + 1) * KEY_SIZE);
+        if (s instanceof PreparedKeys) {
+          if (!(s instanceof TokenKey)) refuse(`${fn}: a key ring cannot hold another key ring`);
+          s.#block0().copy(slot);
+          return;
+        }
+        const secret = secretBytes(s, options, fn);
+        const rc = lib().jwtKeyInit(slot, secret, secret.length);
+        if (rc !== 0) throw refusal(rc);
+      });
+    } catch (e) {
+      block.fill(0);
+      throw e;
+    }
+    this.#block = block;
+    this.#count = secrets.length;
+    this.#held = { block, count: secrets.length };
+    keyBlocks.register(this, this.#held, this);
+  }
+
+  #block0() {
+    if (this.#block === null) refuse(`${this.constructor.name}: disposed`);
+    return this.#block.subarray(0, KEY_SIZE);
+  }
+
+  _mint(sub, email, ttl) {
+    this.#block0();
+    return lib().jwtMintK(this.#block, sub, email, ttl, tokenOut, TOKEN_MAX, null);
+  }
+
+  _verify(token) {
+    this.#block0();
+    return lib().jwtVerifyK(this.#block, this.#count, token, subOut, emailOut, expOut, keyIndexOut);
+  }
+
+  get disposed() { return this.#block === null; }
+
+  /** A token signed with the first (current) key. */
+  mint(sub, email, ttl = 3600) { return jwtMint(this, sub, email, ttl); }
+
+  /** The claims of token if one of the keys signed it; claims.key is its position. */
+  verify(token) { return jwtVerify(token, this); }
+
+  /** Wipes the key states; every later use is refused. */
+  dispose() {
+    if (this.#block === null) return;
+    for (let i = 0; i < this.#count; i++) lib().jwtKeyWipe(this.#block.subarray(i * KEY_SIZE));
+    this.#block = null;
+    keyBlocks.unregister(this);
+  }
+}
+if (typeof Symbol.dispose === 'symbol') {
+  PreparedKeys.prototype[Symbol.dispose] = function dispose() { this.dispose(); };
+}
+
+// One prepared token key: new TokenKey(secret), the secret as jwtMint takes it.
+class TokenKey extends PreparedKeys {
+  constructor(secret, options = undefined) {
+    super([secret], options, 'TokenKey');
+  }
+}
+
+// The keys a service accepts, the current one first: new KeyRing([current,
+// previous]), secrets or TokenKeys (copied in). jwtMint(ring, ...) signs
+// with the first; jwtVerify(token, ring) accepts any and says which in
+// claims.key. Only a bad signature tries the next key.
+class KeyRing extends PreparedKeys {
+  constructor(keys, options = undefined) {
+    if (!Array.isArray(keys)) refuse('KeyRing: give an array of keys, the current one first');
+    if (keys.length < 1 || keys.length > KEYS_MAX) refuse(`KeyRing: 1 to ${KEYS_MAX} keys, not ${keys.length}`);
+    super(keys, options, 'KeyRing');
+    this.length = keys.length;
+    Object.freeze(this);
+  }
+}
+
 function jwtMint(secret, sub, email, ttl = 3600, options = undefined) {
-  const key = secretBytes(secret, options, 'jwtMint');
+  const prepared = secret instanceof PreparedKeys ? secret : null;
+  const key = prepared === null ? secretBytes(secret, options, 'jwtMint') : null;
   claimText(sub, 'sub', SUB_CAPACITY);
   claimText(email, 'email', EMAIL_CAPACITY);
   integer(ttl, 0, MAX_TTL, 'jwtMint: ttl');
-  const rc = lib().jwtMint(key, key.length, sub, email, ttl, tokenOut, TOKEN_MAX, null);
+  const rc = prepared !== null ? prepared._mint(sub, email, ttl)
+    : lib().jwtMint(key, key.length, sub, email, ttl, tokenOut, TOKEN_MAX, null);
   if (rc !== 0) throw refusal(rc);
   return tokenOut.toString('latin1', 0, tokenOut.indexOf(0));
 }
@@ -189,7 +301,7 @@ const LOOKS_LIKE_TOKEN = /^[A-Za-z0-9_-]+\.[A-Za-z0-9_-]+\.[A-Za-z0-9_-]*$/;
 // key is a token while the token is malformed.
 function swapped(secret) {
   const s = typeof secret === 'string' ? secret
-    : (secret instanceof Uint8Array && secret.length < 16384 ? Buffer.from(secret.buffer, secret.byteOffset, secret.byteLength).toString('latin1') : '');
+    : (secret instanceof Uint8Array && secret.length > 0 && secret.length < 16384 ? Buffer.from(secret.buffer, secret.byteOffset, secret.byteLength).toString('latin1') : '');
   if (!LOOKS_LIKE_TOKEN.test(s)) return null;
   return new InvalidArgumentError(
     'jwtVerify: the arguments look swapped: the token comes first, the key second (jwtVerify(token, key))');
@@ -204,11 +316,13 @@ function jwtVerify(token, secret, options = undefined) {
     throw new MalformedTokenError('jwtVerify: no token');
   }
   if (typeof token !== 'string') throw swapped(secret) || new InvalidArgumentError('jwtVerify: token must be a string');
-  const key = secretBytes(secret, options, 'jwtVerify');
+  const prepared = secret instanceof PreparedKeys ? secret : null;
+  const key = prepared === null ? secretBytes(secret, options, 'jwtVerify') : null;
   if (token.includes('\0')) throw malformed('jwtVerify: token holds a NUL character', secret);
   // A lone surrogate has no UTF-8 form; such a token is not Base64 anyway.
   if (!wellFormed(token)) throw malformed('jwtVerify: token is not well-formed Unicode text', secret);
-  const rc = lib().jwtVerify(key, key.length, token, subOut, emailOut, expOut);
+  const rc = prepared !== null ? prepared._verify(token)
+    : lib().jwtVerify(key, key.length, token, subOut, emailOut, expOut);
   if (rc !== 0) {
     if (statusKind(rc) === KIND_MALFORMED) throw swapped(secret) || refusal(rc);
     throw refusal(rc);
@@ -217,6 +331,7 @@ function jwtVerify(token, secret, options = undefined) {
     sub: text(subOut),
     email: text(emailOut),
     exp: Number(expOut[0]),  // seconds since 1970
+    key: prepared !== null ? keyIndexOut[0] : 0,  // the position of the key that matched
   });
 }
 
@@ -423,6 +538,9 @@ module.exports = {
   loadLibrary,
   jwtMint,
   jwtVerify,
+  TokenKey,
+  KeyRing,
+  KEYS_MAX,
   pbkdf2Sha256,
   pbkdf2Sha256Async,
   hashPassword,

@@ -196,24 +196,50 @@ uint32_t name_hash(yyjson_val *key) {
 
 // A member name that appears twice is refused outright: readers that take
 // the first occurrence and readers that take the last (PyJWT, jose) would
-// otherwise see different claims in the same signed token. The decoded
-// payload is at most 1535 bytes, so the root has fewer than 310 members
-// ("":0, is five bytes) and a table of 512 slots on the stack holds them.
+// otherwise see different claims in the same signed token. A usual payload
+// has a handful of members, compared pairwise; a larger one goes through a
+// hash table on the stack. The decoded payload is at most 1535 bytes, so
+// the root has fewer than 310 members ("":0, is five bytes): 512 slots hold
+// them all.
+constexpr size_t kPairwiseMembers = 16;
 constexpr size_t kNameSlots = 512;
 
-bool find_claims(yyjson_val *root, claim_members *c) {
-    yyjson_val *slots[kNameSlots] = {};
-    size_t idx = 0, max = 0;
+bool same_name(yyjson_val *a, yyjson_val *b) {
+    return key_is(a, yyjson_get_str(b), yyjson_get_len(b));
+}
+
+bool names_unique(yyjson_val *root) {
+    const size_t n = yyjson_obj_size(root);
     yyjson_val *key = nullptr, *val = nullptr;
-    if (yyjson_obj_size(root) > kNameSlots / 2) return false;  // cannot happen (see above)
+    size_t idx = 0, max = 0;
+    if (n <= kPairwiseMembers) {
+        yyjson_val *seen[kPairwiseMembers];
+        yyjson_obj_foreach(root, idx, max, key, val) {
+            for (size_t j = 0; j < idx; ++j)
+                if (same_name(seen[j], key)) return false;
+            seen[idx] = key;
+        }
+        return true;
+    }
+    if (n > kNameSlots / 2) return false;  // cannot happen (see above)
+    yyjson_val *slots[kNameSlots] = {};
     yyjson_obj_foreach(root, idx, max, key, val) {
         for (size_t h = name_hash(key) % kNameSlots;; h = (h + 1) % kNameSlots) {
             if (slots[h] == nullptr) {
                 slots[h] = key;
                 break;
             }
-            if (key_is(slots[h], yyjson_get_str(key), yyjson_get_len(key))) return false;
+            if (same_name(slots[h], key)) return false;
         }
+    }
+    return true;
+}
+
+bool find_claims(yyjson_val *root, claim_members *c) {
+    if (!names_unique(root)) return false;
+    size_t idx = 0, max = 0;
+    yyjson_val *key = nullptr, *val = nullptr;
+    yyjson_obj_foreach(root, idx, max, key, val) {
         switch (yyjson_get_len(key)) {
             case 3:
                 if (key_is(key, "iss", 3)) c->iss = val;
