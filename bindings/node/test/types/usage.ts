@@ -2,6 +2,7 @@
 // what users write, and refuse what they must not.
 import { createSecretKey } from 'node:crypto';
 import * as keldo from 'keldo-crypto';
+import * as keldoWasm from 'keldo-crypto/wasm';
 
 const key = createSecretKey(Buffer.alloc(32, 1));
 const token: string = keldo.jwtMint(key, 'user-42', 'ada@example.org', 900);
@@ -23,3 +24,7 @@ try {
 }
 const rehash: boolean = keldo.needsRehash('x', { iterations: 1000 });
 console.log(rehash);
+// The WebAssembly entry has the same declarations.
+const backend: 'native' | 'wasm' = keldoWasm.libraryBackend();
+const digest: Buffer = keldoWasm.sha256(keldo.base64Decode('YWJj'));
+console.log(backend, digest);
