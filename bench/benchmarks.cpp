@@ -205,6 +205,7 @@ void register_tokens() {
         verify_fn verify;
     } impls[] = {{"ours", "keldo-crypto", ours_mint, ours_verify},
                  {"ours-1.1", "keldo-crypto 1.1", ours_mint_r, ours_verify_r},
+                 {"ours-key", "keldo-crypto 1.2 prepared key", ours_mint_k, ours_verify_k},
                  {"libjwt", "libjwt", libjwt_mint, libjwt_verify}};
     for (const auto &i : impls) {
         const mint_fn mint = i.mint;
@@ -230,6 +231,40 @@ void register_tokens() {
                 benchmark::DoNotOptimize(v);
                 if (!ok) {
                     st.SkipWithError("verify refused the token");
+                    break;
+                }
+            }
+        });
+    }
+}
+
+// A ring of four prepared keys: a token under the first key should cost what
+// one key costs, one under the fourth about four HMACs more than none.
+void register_key_ring() {
+    const struct {
+        const char *op;
+        bool first;
+    } cases[] = {{"token-verify-ring4-1st", true}, {"token-verify-ring4-4th", false}};
+    for (const auto &c : cases) {
+        const bool first = c.first;
+        add(c.op, "ours", "keldo-crypto 1.2 ring of 4", [first](benchmark::State &st) {
+            const keldo_jwt_key *ring = ring_of_four();
+            char token[KELDO_JWT_TOKEN_MAX];
+            const token_claims &cl = claims();
+            if (ring == nullptr ||
+                keldo_jwt_mint_k(&ring[first ? 0 : 3], cl.sub, cl.email, cl.ttl_seconds, token,
+                                 sizeof token, nullptr) != KELDO_OK) {
+                st.SkipWithError("ring set-up failed");
+                return;
+            }
+            verified v{};
+            uint32_t index = 0;
+            for (auto _ : st) {
+                bool ok = keldo_jwt_verify_k(ring, 4, token, v.sub, v.email, &v.exp, &index) ==
+                          KELDO_OK;
+                benchmark::DoNotOptimize(v);
+                if (!ok || index != (first ? 0u : 3u)) {
+                    st.SkipWithError("ring refused the token");
                     break;
                 }
             }
@@ -284,6 +319,7 @@ void register_benchmarks() {
     register_base64();
     register_uuids();
     register_tokens();
+    register_key_ring();
     register_token_threads();
 }
 

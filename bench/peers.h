@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "keldo_crypto.h"
+
 namespace bench {
 
 // ---- Inputs shared by every implementation ------------------------------
@@ -116,13 +118,18 @@ using mint_fn = const char *(*)();
 const char *ours_mint();
 // The same through the reentrant functions (interface 1.1).
 const char *ours_mint_r();
+// The same under a key prepared once (interface 1.2).
+const char *ours_mint_k();
 const char *libjwt_mint();
 // Checks signature, issuer, expiry and not-before as our verifier does, and
 // copies sub and email out. false when the token is refused.
 using verify_fn = bool (*)(const char *token, verified *v);
 bool ours_verify(const char *token, verified *v);
 bool ours_verify_r(const char *token, verified *v);
+bool ours_verify_k(const char *token, verified *v);
 bool libjwt_verify(const char *token, verified *v);
+// Four prepared keys, the benchmark's secret last (null if one failed).
+const keldo_jwt_key *ring_of_four();
 
 // ---- Set-up -------------------------------------------------------------
 

@@ -170,6 +170,10 @@ KELDO_API int32_t keldo_jwt_verify(const char *secret, const char *token,
 #define KELDO_E_MINT_EMPTY_SECRET -103         /* "jwt_mint: empty secret" */
 #define KELDO_E_VERIFY_EMPTY_SECRET -104       /* "jwt_verify: empty secret" */
 #define KELDO_E_CLAIMS_TOO_LONG -105           /* "jwt_mint: failed to base64url encode payload" */
+#define KELDO_E_KEY_NULL_ARGUMENT -106         /* "jwt_key: null key or secret" */
+#define KELDO_E_KEY_EMPTY_SECRET -107          /* "jwt_key: empty secret" */
+#define KELDO_E_KEY_NOT_INITIALISED -108       /* "jwt_key: key not initialised" */
+#define KELDO_E_KEY_COUNT -109                 /* "jwt_verify: key count out of range" */
 #define KELDO_E_TOKEN_BUFFER_TOO_SMALL -201    /* "jwt_mint: output buffer too small" */
 #define KELDO_E_MISSING_FIRST_DOT -301         /* "jwt_verify: malformed token (missing first dot)" */
 #define KELDO_E_MISSING_SECOND_DOT -302        /* "jwt_verify: malformed token (missing second dot)" */
@@ -296,6 +300,61 @@ KELDO_API int32_t keldo_password_needs_rehash(const char *stored,
  * iteration count (either pointer may be NULL), or a negative status. */
 KELDO_API int32_t keldo_password_parameters(const char *stored, int32_t *form_out,
                                             uint32_t *iterations_out);
+
+/* ======================================================================
+ * Interface 1.2: prepared token keys and key rings.
+ *
+ * A prepared key holds the two keyed HMAC-SHA256 states of a token secret,
+ * not the secret: each token then costs two SHA-256 compressions less. A key
+ * ring is an array of keys, the current one first, then those still
+ * accepted, so a secret can be replaced without refusing the tokens already
+ * issued. Like interface 1.1, these functions share no state.
+ * ====================================================================== */
+
+/* KELDO_JWT_KEY_SIZE bytes, 8-byte aligned, contents private: a host may put
+ * keys on the stack, in a struct or in an array. A key is read-only after
+ * keldo_jwt_key_init, so any number of threads may use it at once. */
+typedef struct keldo_jwt_key {
+    uint64_t opaque_[16];
+} keldo_jwt_key;
+#define KELDO_JWT_KEY_SIZE 128
+/* The most keys keldo_jwt_verify_k takes. */
+#define KELDO_JWT_KEYS_MAX 16
+
+/* Prepares key from secret (secret_len bytes, 1 or more, any values). Keeps
+ * no copy of the secret. KELDO_E_KEY_NULL_ARGUMENT for a null key, or a null
+ * secret with a nonzero length; KELDO_E_KEY_EMPTY_SECRET for length 0. On a
+ * refusal the key is left refused (as after keldo_jwt_key_wipe). */
+KELDO_API int32_t keldo_jwt_key_init(keldo_jwt_key *key, const void *secret,
+                                     uint64_t secret_len);
+
+/* Clears every byte of key; it is refused from then on until initialised
+ * again. A null key is ignored. Not while another thread uses the key. */
+KELDO_API void keldo_jwt_key_wipe(keldo_jwt_key *key);
+
+/* As keldo_jwt_mint_r with the key's secret: the same token, byte for byte,
+ * the same status codes; KELDO_E_KEY_NOT_INITIALISED for a key that was never
+ * initialised, or was wiped or zeroed. */
+KELDO_API int32_t keldo_jwt_mint_k(const keldo_jwt_key *key, const char *sub,
+                                   const char *email, uint32_t ttl_seconds,
+                                   char *out, uint64_t out_size,
+                                   uint64_t *token_size);
+
+/* Verifies token under keys[0 .. key_count), key_count from 1 to
+ * KELDO_JWT_KEYS_MAX. Only a bad signature moves on to the next key: a token
+ * that cannot be split or whose signature cannot be decoded is refused before
+ * any key is tried, and once a key matches, any refusal of the payload is
+ * the answer. With one key it checks what keldo_jwt_verify_r checks, in the
+ * same order, with the same codes. On KELDO_OK writes sub_out[64],
+ * email_out[128], *exp_out and *key_index_out, the position of the matching
+ * key (each may be NULL); otherwise none of them. Every key is checked to be
+ * initialised before the token is read. Each signature comparison runs in
+ * constant time; the time taken tells how many keys were tried, that is the
+ * position of the matching key, and nothing about a key's bytes. */
+KELDO_API int32_t keldo_jwt_verify_k(const keldo_jwt_key *keys, uint32_t key_count,
+                                     const char *token, char *sub_out,
+                                     char *email_out, int64_t *exp_out,
+                                     uint32_t *key_index_out);
 
 #ifdef __cplusplus
 }

@@ -25,6 +25,9 @@ endif()
 # The reentrant token functions, against the thirteen and OpenSSL.
 keldo_add_test(test_jwt_r test_jwt_r.cpp LIBS OpenSSL::Crypto)
 
+# Prepared keys and key rings, against OpenSSL and the one-secret functions.
+keldo_add_test(test_jwt_keys test_jwt_keys.cpp LIBS OpenSSL::Crypto)
+
 # Sixteen threads minting and verifying through the reentrant functions of
 # the shipped library, as a C host would: no token may cross threads. Also
 # run under ThreadSanitizer by scripts/ci/60-tsan.sh. POSIX threads: not in

@@ -26,6 +26,7 @@ add_test(NAME exported_symbols
           -DHEADER=${PROJECT_SOURCE_DIR}/include/keldo_crypto.h
           -DVERSION_NODE=KELDO_CRYPTO_1
           -DVERSION_NODE_1_1=KELDO_CRYPTO_1.1
+          -DVERSION_NODE_1_2=KELDO_CRYPTO_1.2
           "-DPENDING=${KELDO_EXPORTS_PENDING}"
           -P ${CMAKE_CURRENT_SOURCE_DIR}/symbols/check_exports.cmake)
 add_test(NAME exports_bound_inside

@@ -164,8 +164,9 @@ std::vector<Case> hostile_cases() {
          "jwt_verify: invalid payload JSON", nullptr},
         {"extra member of 400 digits", signed_json(claims_sub("\"user-1\",\"n\":" + digits400)),
          "jwt_verify: invalid payload JSON", nullptr},
-        {"nbf of 300 digits is disregarded",
-         signed_json(claims_sub("\"user-1\",\"nbf\":" + digits300)), nullptr, "user-1"},
+        {"nbf of 300 digits lies beyond any clock",
+         signed_json(claims_sub("\"user-1\",\"nbf\":" + digits300)),
+         "jwt_verify: token is not valid yet (nbf in future)", nullptr},
         {"nbf of 2^63 - 1", signed_json(claims_sub("\"user-1\",\"nbf\":9223372036854775807")),
          "jwt_verify: token is not valid yet (nbf in future)", nullptr},
         {"nbf of -2^63", signed_json(claims_sub("\"user-1\",\"nbf\":-9223372036854775808")),
@@ -223,17 +224,17 @@ std::vector<Case> hostile_cases() {
         {"expired exp before a valid one",
          signed_json("{\"sub\":\"user-1\",\"email\":\"e@example.org\",\"iss\":\"keldo\",\"exp\":1,"
                      "\"exp\":1700000600}"),
-         "jwt_verify: token has expired", nullptr},
+         "jwt_verify: invalid payload JSON", nullptr},
         {"valid exp before an expired one",
          signed_json("{\"sub\":\"user-1\",\"email\":\"e@example.org\",\"iss\":\"keldo\",\"exp\":1700000600,"
                      "\"exp\":1}"),
-         nullptr, "user-1"},
-        {"two subjects", signed_json(claims_sub("\"first\",\"sub\":\"second\"")), nullptr,
-         "first"},
+         "jwt_verify: invalid payload JSON", nullptr},
+        {"two subjects", signed_json(claims_sub("\"first\",\"sub\":\"second\"")),
+         "jwt_verify: invalid payload JSON", nullptr},
         {"wrong issuer before the right one",
          signed_json("{\"sub\":\"user-1\",\"email\":\"e@example.org\",\"iss\":1,\"iss\":\"keldo\","
                      "\"exp\":1700000600}"),
-         "jwt_verify: invalid or missing 'iss' claim", nullptr},
+         "jwt_verify: invalid payload JSON", nullptr},
         {"150 extra members",
          signed_json(claims_sub("\"user-1\"," + [] {
              std::string m;

@@ -101,6 +101,10 @@ TEST(StatusText, KindsTextsAndUnknownValues) {
         {KELDO_E_MINT_HMAC, KELDO_KIND_INTERNAL},
         {KELDO_E_MINT_SIGNATURE, KELDO_KIND_INTERNAL},
         {KELDO_E_VERIFY_HMAC, KELDO_KIND_INTERNAL},
+        {KELDO_E_KEY_NULL_ARGUMENT, KELDO_KIND_INVALID_ARGUMENT},
+        {KELDO_E_KEY_EMPTY_SECRET, KELDO_KIND_INVALID_ARGUMENT},
+        {KELDO_E_KEY_NOT_INITIALISED, KELDO_KIND_INVALID_ARGUMENT},
+        {KELDO_E_KEY_COUNT, KELDO_KIND_INVALID_ARGUMENT},
     };
     std::set<std::string> texts;
     for (const auto &c : codes) {
@@ -113,13 +117,14 @@ TEST(StatusText, KindsTextsAndUnknownValues) {
                                            c.code == KELDO_E_TOKEN_BUFFER_TOO_SMALL ||
                                            (c.code <= -1001 && c.code >= -1005)
                                        ? "jwt_mint: "
-                                       : "jwt_verify: ";
+                                   : c.code <= -106 && c.code >= -108 ? "jwt_key: "
+                                                                      : "jwt_verify: ";
         EXPECT_EQ(text.compare(0, prefix.size(), prefix), 0) << text;
         EXPECT_TRUE(texts.insert(text).second) << "two codes share " << text;
     }
     EXPECT_STREQ(keldo_crypto_status_text(KELDO_OK), "OK");
     EXPECT_EQ(KELDO_STATUS_KIND(KELDO_OK), 0);
-    for (int32_t unknown : {1, -1, -100, -106, -199, -202, -309, -1007, -1100, INT32_MIN,
+    for (int32_t unknown : {1, -1, -100, -110, -199, -202, -309, -1007, -1100, INT32_MIN,
                             INT32_MAX})
         EXPECT_STREQ(keldo_crypto_status_text(unknown), "unknown status") << unknown;
 }

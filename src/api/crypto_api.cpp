@@ -227,4 +227,38 @@ KELDO_API int32_t keldo_jwt_verify_r(const void *secret, uint64_t secret_len,
     return jwt_verify_core(secret, secret_len, token, sub_out, email_out, exp_out, false);
 }
 
+// ---- Interface 1.2: prepared token keys and key rings ---------------------
+
+KELDO_API int32_t keldo_jwt_key_init(keldo_jwt_key *key, const void *secret,
+                                     uint64_t secret_len) {
+    if (key == nullptr) return KELDO_E_KEY_NULL_ARGUMENT;
+    // A refused key is left refused, never holding an earlier secret.
+    jwt_key_wipe(key);
+    if (secret == nullptr && secret_len != 0) return KELDO_E_KEY_NULL_ARGUMENT;
+    if (secret_len == 0) return KELDO_E_KEY_EMPTY_SECRET;
+    jwt_key_prepare(key, secret, secret_len);
+    return KELDO_OK;
+}
+
+KELDO_API void keldo_jwt_key_wipe(keldo_jwt_key *key) {
+    if (key != nullptr) jwt_key_wipe(key);
+}
+
+KELDO_API int32_t keldo_jwt_mint_k(const keldo_jwt_key *key, const char *sub,
+                                   const char *email, uint32_t ttl_seconds, char *out,
+                                   uint64_t out_size, uint64_t *token_size) {
+    if (key == nullptr || sub == nullptr || email == nullptr ||
+        (out == nullptr && out_size != 0))
+        return KELDO_E_MINT_NULL_ARGUMENT;
+    return jwt_mint_key(key, sub, email, ttl_seconds, out, out_size, token_size);
+}
+
+KELDO_API int32_t keldo_jwt_verify_k(const keldo_jwt_key *keys, uint32_t key_count,
+                                     const char *token, char *sub_out, char *email_out,
+                                     int64_t *exp_out, uint32_t *key_index_out) {
+    if (keys == nullptr || token == nullptr) return KELDO_E_VERIFY_NULL_ARGUMENT;
+    return jwt_verify_keys(keys, key_count, token, sub_out, email_out, exp_out,
+                           key_index_out);
+}
+
 }  // extern "C"

@@ -3,6 +3,7 @@
 // PBKDF2's inner loop, and streaming.
 #include "hmac.h"
 
+#include <cstddef>
 #include <cstring>
 
 #include "hmac_chain.h"
@@ -90,6 +91,15 @@ void hmac_sha256_prepared(const hmac_sha256_key *hk, const void *data,
     uint32_t inner[8], outer[8];
     memcpy(inner, hk->inner, sizeof inner);
     memcpy(outer, hk->outer, sizeof outer);
+    hmac_finish(sha256_backend_in_use(), inner, outer, data, data_len, out);
+}
+
+void hmac_sha256_prepared_bytes(const unsigned char states[64], const void *data,
+                                uint64_t data_len, uint8_t *out) {
+    static_assert(sizeof(hmac_sha256_key) == 64);
+    uint32_t inner[8], outer[8];
+    memcpy(inner, states + offsetof(hmac_sha256_key, inner), sizeof inner);
+    memcpy(outer, states + offsetof(hmac_sha256_key, outer), sizeof outer);
     hmac_finish(sha256_backend_in_use(), inner, outer, data, data_len, out);
 }
 

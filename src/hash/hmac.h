@@ -22,6 +22,10 @@ void hmac_sha256_prepare(hmac_sha256_key *hk, const void *key,
 // HMAC of any message under a prepared key.
 void hmac_sha256_prepared(const hmac_sha256_key *hk, const void *data,
                           uint64_t data_len, uint8_t *out);
+// The same from the 64 bytes of a hmac_sha256_key kept in another object's
+// storage (a public key struct), read without an aliasing cast.
+void hmac_sha256_prepared_bytes(const unsigned char states[64], const void *data,
+                                uint64_t data_len, uint8_t *out);
 
 // Streaming HMAC-SHA256: the keyed inner state absorbs the message as it
 // comes; the outer state waits for the inner digest. init keeps no copy of

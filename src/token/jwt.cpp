@@ -13,6 +13,7 @@
 #include "platform/platform.h"
 #include "hash/hmac.h"
 #include "hash/sha256.h"
+#include "platform/ct_check.h"
 #include "platform/wipe.h"
 
 namespace {
@@ -42,9 +43,53 @@ static_assert(KELDO_JWT_TOKEN_MAX <= sizeof s_mint_buf);
 
 }  // namespace
 
+namespace {
+
+// The private words of keldo_jwt_key: a tag that marks it ready, then the
+// keyed inner and outer HMAC states (hmac_sha256_key). A zeroed, wiped or
+// never-initialised key lacks the tag (garbage matches it with odds of
+// 2^-64); the tag is public, the states are secret.
+constexpr uint64_t kKeyReady = 0x6b656c646f6a776bull;  // "keldojwk"
+constexpr size_t kKeyStatesWord = 1;
+static_assert(sizeof(keldo_jwt_key) == KELDO_JWT_KEY_SIZE);
+static_assert(sizeof(uint64_t) * kKeyStatesWord + sizeof(hmac_sha256_key) <=
+              sizeof(keldo_jwt_key));
+
+bool key_ready(const keldo_jwt_key *key) { return key->opaque_[0] == kKeyReady; }
+
+void key_hmac(const keldo_jwt_key *key, const void *data, size_t len, uint8_t out[32]) {
+    hmac_sha256_prepared_bytes(
+        reinterpret_cast<const unsigned char *>(&key->opaque_[kKeyStatesWord]), data, len,
+        out);
+}
+
+}  // namespace
+
+void jwt_key_prepare(keldo_jwt_key *key, const void *secret, uint64_t secret_len) {
+    hmac_sha256_key hk;
+    hmac_sha256_prepare(&hk, secret, secret_len);
+    memcpy(&key->opaque_[kKeyStatesWord], &hk, sizeof hk);
+    secure_wipe(&hk, sizeof hk);
+    key->opaque_[0] = kKeyReady;
+}
+
+void jwt_key_wipe(keldo_jwt_key *key) { secure_wipe(key, sizeof *key); }
+
 int32_t jwt_mint_core(const void *secret, uint64_t secret_len, const char *sub,
                       const char *email, uint32_t ttl_seconds, char *out,
                       uint64_t out_size, uint64_t *token_size) {
+    keldo_jwt_key key;
+    jwt_key_prepare(&key, secret, secret_len);
+    const int32_t status = jwt_mint_key(&key, sub, email, ttl_seconds, out, out_size,
+                                        token_size);
+    jwt_key_wipe(&key);
+    return status;
+}
+
+int32_t jwt_mint_key(const keldo_jwt_key *key, const char *sub, const char *email,
+                     uint32_t ttl_seconds, char *out, uint64_t out_size,
+                     uint64_t *token_size) {
+    if (!key_ready(key)) return KELDO_E_KEY_NOT_INITIALISED;
     yyjson_mut_doc *doc = yyjson_mut_doc_new(nullptr);
     if (doc == nullptr) return KELDO_E_MINT_DOCUMENT;
     yyjson_mut_val *root = yyjson_mut_obj(doc);
@@ -83,8 +128,7 @@ int32_t jwt_mint_core(const void *secret, uint64_t secret_len, const char *sub,
     const size_t signing_len = kHeaderLen + 1 + strlen(payload);
 
     uint8_t digest[32];
-    if (hmac_sha256(secret, secret_len, signing_input, signing_len, digest) != 0)
-        return KELDO_E_MINT_HMAC;
+    key_hmac(key, signing_input, signing_len, digest);
     char signature[kSignatureCapacity];
     if (base64_encode(digest, sizeof digest, signature, sizeof signature, 1) != 0)
         return KELDO_E_MINT_SIGNATURE;
@@ -133,6 +177,96 @@ bool not_yet_valid(int64_t nbf, int64_t now) {
     return nbf > now && uint64_t(nbf) - uint64_t(now) > uint64_t(kNotBeforeLeeway);
 }
 
+// The five claims of the root object, found in one walk over its members.
+struct claim_members {
+    yyjson_val *iss = nullptr, *exp = nullptr, *nbf = nullptr, *sub = nullptr,
+               *email = nullptr;
+};
+
+bool key_is(yyjson_val *key, const char *name, size_t len) {
+    return yyjson_get_len(key) == len && memcmp(yyjson_get_str(key), name, len) == 0;
+}
+
+uint32_t name_hash(yyjson_val *key) {
+    uint32_t h = 2166136261u;  // FNV-1a
+    const unsigned char *p = reinterpret_cast<const unsigned char *>(yyjson_get_str(key));
+    for (size_t i = 0, n = yyjson_get_len(key); i < n; ++i) h = (h ^ p[i]) * 16777619u;
+    return h;
+}
+
+// A member name that appears twice is refused outright: readers that take
+// the first occurrence and readers that take the last (PyJWT, jose) would
+// otherwise see different claims in the same signed token. A usual payload
+// has a handful of members, compared pairwise; a larger one goes through a
+// hash table on the stack. The decoded payload is at most 1535 bytes, so
+// the root has fewer than 310 members ("":0, is five bytes): 512 slots hold
+// them all.
+constexpr size_t kPairwiseMembers = 16;
+constexpr size_t kNameSlots = 512;
+
+bool same_name(yyjson_val *a, yyjson_val *b) {
+    return key_is(a, yyjson_get_str(b), yyjson_get_len(b));
+}
+
+bool names_unique(yyjson_val *root) {
+    const size_t n = yyjson_obj_size(root);
+    yyjson_val *key = nullptr, *val = nullptr;
+    size_t idx = 0, max = 0;
+    if (n <= kPairwiseMembers) {
+        yyjson_val *seen[kPairwiseMembers];
+        yyjson_obj_foreach(root, idx, max, key, val) {
+            for (size_t j = 0; j < idx; ++j)
+                if (same_name(seen[j], key)) return false;
+            seen[idx] = key;
+        }
+        return true;
+    }
+    if (n > kNameSlots / 2) return false;  // cannot happen (see above)
+    yyjson_val *slots[kNameSlots] = {};
+    yyjson_obj_foreach(root, idx, max, key, val) {
+        for (size_t h = name_hash(key) % kNameSlots;; h = (h + 1) % kNameSlots) {
+            if (slots[h] == nullptr) {
+                slots[h] = key;
+                break;
+            }
+            if (same_name(slots[h], key)) return false;
+        }
+    }
+    return true;
+}
+
+bool find_claims(yyjson_val *root, claim_members *c) {
+    if (!names_unique(root)) return false;
+    size_t idx = 0, max = 0;
+    yyjson_val *key = nullptr, *val = nullptr;
+    yyjson_obj_foreach(root, idx, max, key, val) {
+        switch (yyjson_get_len(key)) {
+            case 3:
+                if (key_is(key, "iss", 3)) c->iss = val;
+                else if (key_is(key, "exp", 3)) c->exp = val;
+                else if (key_is(key, "nbf", 3)) c->nbf = val;
+                else if (key_is(key, "sub", 3)) c->sub = val;
+                break;
+            case 5:
+                if (key_is(key, "email", 5)) c->email = val;
+                break;
+            default:
+                break;
+        }
+    }
+    return true;
+}
+
+// An nbf the clock has not reached, leeway included. An integer at or
+// above 2^63, or a number that yyjson could only read as a real that large
+// (an integer literal beyond 64 bits), lies beyond any clock.
+bool nbf_in_future(yyjson_val *nbf, int64_t now) {
+    if (nbf == nullptr) return false;
+    if (yyjson_is_uint(nbf) && yyjson_get_uint(nbf) > uint64_t(INT64_MAX)) return true;
+    if (yyjson_is_real(nbf)) return yyjson_get_real(nbf) >= 9223372036854775808.0;
+    return yyjson_is_int(nbf) && not_yet_valid(yyjson_get_sint(nbf), now);
+}
+
 // The claim checks in their fixed order. Returns the refusal, or KELDO_OK
 // with the outputs written. The thirteen-interface verify has always handed
 // back the subject when only the e-mail claim is refused (sub_on_email_refusal).
@@ -140,28 +274,28 @@ int32_t check_claims(yyjson_doc *doc, char *sub_out, char *email_out, int64_t *e
                      bool sub_on_email_refusal) {
     yyjson_val *root = yyjson_doc_get_root(doc);
     if (root == nullptr || !yyjson_is_obj(root)) return KELDO_E_PAYLOAD_NOT_OBJECT;
+    claim_members c;
+    if (!find_claims(root, &c)) return KELDO_E_PAYLOAD_JSON;
 
-    yyjson_val *iss = yyjson_obj_getn(root, "iss", 3);
+    yyjson_val *iss = c.iss;
     if (!is_string(iss) || yyjson_get_len(iss) != kIssuerLen ||
         memcmp(yyjson_get_str(iss), kIssuer, kIssuerLen) != 0)
         return KELDO_E_ISS_CLAIM;
 
-    yyjson_val *exp_val = yyjson_obj_getn(root, "exp", 3);
-    if (!is_integer(exp_val)) return KELDO_E_MISSING_EXP;
-    const int64_t exp = yyjson_get_sint(exp_val);  // unsigned literals wrap
+    if (!is_integer(c.exp)) return KELDO_E_MISSING_EXP;
+    // 2^63 and above read as negative: such a token is expired.
+    const int64_t exp = yyjson_get_sint(c.exp);
 
     const int64_t now = platform_unix_time();
     if (now > exp) return KELDO_E_EXPIRED;
 
-    yyjson_val *nbf_val = yyjson_obj_getn(root, "nbf", 3);
-    if (is_integer(nbf_val) && not_yet_valid(yyjson_get_sint(nbf_val), now))
-        return KELDO_E_NOT_YET_VALID;
+    if (nbf_in_future(c.nbf, now)) return KELDO_E_NOT_YET_VALID;
 
-    yyjson_val *sub = yyjson_obj_getn(root, "sub", 3);
+    yyjson_val *sub = c.sub;
     if (!is_string(sub)) return KELDO_E_MISSING_SUB;
     if (!fits_whole(sub, kSubCapacity)) return KELDO_E_INVALID_SUB;
 
-    yyjson_val *email = yyjson_obj_getn(root, "email", 5);
+    yyjson_val *email = c.email;
     const int32_t email_status = !is_string(email)                    ? KELDO_E_MISSING_EMAIL
                                  : !fits_whole(email, kEmailCapacity) ? KELDO_E_INVALID_EMAIL
                                                                       : KELDO_OK;
@@ -180,9 +314,31 @@ int32_t refuse(int32_t status) {
 
 }  // namespace
 
-int32_t jwt_verify_core(const void *secret, uint64_t secret_len, const char *token,
-                        char *sub_out, char *email_out, int64_t *exp_out,
-                        bool sub_on_email_refusal) {
+namespace {
+
+// HMAC of the signing input under each prepared key in turn, until one
+// matches the decoded signature. Each comparison takes the same time
+// wherever the bytes differ; stopping at the match tells only the position.
+bool find_signing_key(const keldo_jwt_key *keys, uint32_t key_count,
+                      const char *signing_input, size_t signing_len,
+                      const uint8_t signature[32], uint32_t *matched) {
+    uint8_t digest[32];
+    bool found = false;
+    for (uint32_t i = 0; i < key_count && !found; ++i) {
+        key_hmac(&keys[i], signing_input, signing_len, digest);
+        found = keldo_ct_public(keldo_crypto_secure_compare(digest, signature, 32)) == 0;
+        *matched = i;
+    }
+    // The expected signature stays secret whatever the verdict.
+    secure_wipe(digest, sizeof digest);
+    return found;
+}
+
+// The one verifier: structure, the signature under the keys, then the
+// payload once, whichever key matched.
+int32_t verify_under(const keldo_jwt_key *keys, uint32_t key_count,
+                     const char *token, char *sub_out, char *email_out, int64_t *exp_out,
+                     uint32_t *key_index_out, bool sub_on_email_refusal) {
     const char *dot1 = strchr(token, '.');
     if (dot1 == nullptr) return KELDO_E_MISSING_FIRST_DOT;
     const char *dot2 = strchr(dot1 + 1, '.');
@@ -191,18 +347,15 @@ int32_t jwt_verify_core(const void *secret, uint64_t secret_len, const char *tok
     if (strchr(signature, '.') != nullptr) return KELDO_E_EXTRA_SEGMENTS;
 
     // The signature is settled before any payload byte is decoded.
-    uint8_t digest[32];
-    if (hmac_sha256(secret, secret_len, token, uint64_t(dot2 - token), digest) != 0)
-        return KELDO_E_VERIFY_HMAC;
     uint8_t decoded_sig[64];
     uint64_t sig_len = 0;
     const bool well_formed =
         base64_decode(signature, decoded_sig, sizeof decoded_sig, &sig_len, 1) == 0 &&
         sig_len == 32;
-    const bool authentic =
-        well_formed && keldo_crypto_secure_compare(digest, decoded_sig, 32) == 0;
-    // The expected signature stays secret whatever the verdict.
-    secure_wipe(digest, sizeof digest);
+    uint32_t matched = 0;
+    const bool authentic = well_formed && find_signing_key(keys, key_count, token,
+                                                           size_t(dot2 - token),
+                                                           decoded_sig, &matched);
     secure_wipe(decoded_sig, sizeof decoded_sig);
     if (!well_formed) return KELDO_E_SIGNATURE_FORMAT;
     if (!authentic) return KELDO_E_BAD_SIGNATURE;
@@ -223,7 +376,31 @@ int32_t jwt_verify_core(const void *secret, uint64_t secret_len, const char *tok
     const int32_t status =
         check_claims(doc, sub_out, email_out, exp_out, sub_on_email_refusal);
     yyjson_doc_free(doc);
+    if (status == KELDO_OK && key_index_out != nullptr) *key_index_out = matched;
     return status;
+}
+
+}  // namespace
+
+int32_t jwt_verify_core(const void *secret, uint64_t secret_len, const char *token,
+                        char *sub_out, char *email_out, int64_t *exp_out,
+                        bool sub_on_email_refusal) {
+    keldo_jwt_key key;
+    jwt_key_prepare(&key, secret, secret_len);
+    const int32_t status = verify_under(&key, 1, token, sub_out, email_out, exp_out,
+                                        nullptr, sub_on_email_refusal);
+    jwt_key_wipe(&key);
+    return status;
+}
+
+int32_t jwt_verify_keys(const keldo_jwt_key *keys, uint32_t key_count, const char *token,
+                        char *sub_out, char *email_out, int64_t *exp_out,
+                        uint32_t *key_index_out) {
+    if (key_count == 0 || key_count > KELDO_JWT_KEYS_MAX) return KELDO_E_KEY_COUNT;
+    for (uint32_t i = 0; i < key_count; ++i)
+        if (!key_ready(&keys[i])) return KELDO_E_KEY_NOT_INITIALISED;
+    return verify_under(keys, key_count, token, sub_out, email_out, exp_out, key_index_out,
+                        false);
 }
 
 int32_t jwt_verify(const char *secret, const char *token, char *sub_out,

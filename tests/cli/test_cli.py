@@ -610,6 +610,45 @@ class JwtTests(Workdir):
             code, out, err = self.verify(token, env)
             self.assertEqual((code, out, err), (1, b"", f"keldo-crypto: {message}\n"))
 
+    def test_several_secrets_rotate(self):
+        """The first secret signs; verify accepts any, says which on standard
+        error only, and tries the next secret after a bad signature alone."""
+        now = int(time.time())
+        current, previous = "current-secret", "previous-secret"
+        files = [self.write("current", current.encode()), self.write("previous", previous.encode())]
+        ring = ["--secret-file", files[0], "--secret-env", "OLD"]
+        env = {"OLD": previous}
+        code, out, err = run("jwt", "mint", "--sub", "s", "--email", "e", *ring, env=env)
+        self.assertEqual((code, err), (0, ""))
+        jwt.decode(out.decode().strip(), current, algorithms=["HS256"], issuer="keldo")
+        with self.assertRaises(jwt.InvalidSignatureError):
+            jwt.decode(out.decode().strip(), previous, algorithms=["HS256"], issuer="keldo")
+
+        def token(secret, exp=now + 300):
+            return jwt.encode({"sub": "s", "email": "e", "iss": "keldo", "exp": exp}, secret,
+                              algorithm="HS256")
+        expected = b'{"sub":"s","email":"e","exp":%d}\n' % (now + 300)
+        cases = [
+            (token(current), 0, expected, "keldo-crypto: jwt verify: signed with secret 1 of 2\n"),
+            (token(previous), 0, expected, "keldo-crypto: jwt verify: signed with secret 2 of 2\n"),
+            (token("retired"), 1, b"", "keldo-crypto: jwt_verify: signature verification failed\n"),
+            (token(previous, now - 10), 1, b"", "keldo-crypto: jwt_verify: token has expired\n"),
+        ]
+        for tok, want_code, want_out, want_err in cases:
+            code, out, err = run("jwt", "verify", *ring, "-", stdin=tok.encode(), env=env)
+            self.assertEqual((code, out, err), (want_code, want_out, want_err))
+        # One secret: nothing on standard error, as before.
+        code, out, err = run("jwt", "verify", "--secret-file", files[1], token(previous))
+        self.assertEqual((code, out, err), (0, expected, ""))
+        # Bounds: 16 secrets, one of them at most from standard input.
+        many = ["--secret-env", "OLD"] * 16
+        self.assertEqual(run("jwt", "verify", *many, token(previous), env=env)[0], 0)
+        code, _, err = run("jwt", "verify", *many, "--secret-env", "OLD", token(previous), env=env)
+        self.assertEqual(code, 2, err)
+        code, _, err = run("jwt", "mint", "--sub", "s", "--email", "e", "--secret-file", "-",
+                           "--secret-file", "-", stdin=b"a")
+        self.assertEqual(code, 2, err)
+
     def test_secret_file_loses_exactly_one_line_feed(self):
         # The file's bytes minus one final LF are the key PyJWT is given.
         for content, key in [(b"s3cret\r\n", b"s3cret\r"), (b"s3cret\r", b"s3cret\r"),

@@ -1,6 +1,6 @@
 # cmake -DNM=nm -DLIBRARY=libkeldo_crypto.so -DHEADER=keldo_crypto.h
 #       -DVERSION_NODE=KELDO_CRYPTO_1 -DVERSION_NODE_1_1=KELDO_CRYPTO_1.1
-#       -P check_exports.cmake
+#       -DVERSION_NODE_1_2=KELDO_CRYPTO_1.2 -P check_exports.cmake
 #
 # Fails unless the library's dynamic symbol table defines exactly the
 # functions that the header declares with KELDO_API, each once, each in its
@@ -11,16 +11,19 @@ cmake_policy(VERSION 3.20)
 
 file(READ "${HEADER}" header)
 # The header declares the first interface's functions, then, after the line
-# that opens "Interface 1.1", the later ones: each goes in its own version
-# node (VERSION_NODE, then VERSION_NODE_1_1).
-string(FIND "${header}" "Interface 1.1" split)
-if(split EQUAL -1)
-  message(FATAL_ERROR "no \"Interface 1.1\" section in ${HEADER}")
+# that opens "Interface 1.1", the 1.1 ones, then after "Interface 1.2" the
+# 1.2 ones: each goes in its own version node.
+string(FIND "${header}" "Interface 1.1" split_1_1)
+string(FIND "${header}" "Interface 1.2" split_1_2)
+if(split_1_1 EQUAL -1 OR split_1_2 LESS split_1_1)
+  message(FATAL_ERROR "no \"Interface 1.1\" and \"Interface 1.2\" sections, in that order, in ${HEADER}")
 endif()
-string(SUBSTRING "${header}" 0 ${split} header_1)
-string(SUBSTRING "${header}" ${split} -1 header_1_1)
+math(EXPR len_1_1 "${split_1_2} - ${split_1_1}")
+string(SUBSTRING "${header}" 0 ${split_1_1} header_1)
+string(SUBSTRING "${header}" ${split_1_1} ${len_1_1} header_1_1)
+string(SUBSTRING "${header}" ${split_1_2} -1 header_1_2)
 set(expected "")
-foreach(part 1 1_1)
+foreach(part 1 1_1 1_2)
   string(REGEX MATCHALL "\nKELDO_API [^;(]*\\(" decls "${header_${part}}")
   set(names_${part} "")
   foreach(decl IN LISTS decls)
@@ -31,9 +34,10 @@ foreach(part 1 1_1)
 endforeach()
 list(LENGTH names_1 n_1)
 list(LENGTH names_1_1 n_1_1)
-if(NOT n_1 EQUAL 13 OR NOT n_1_1 EQUAL 8)
-  message(FATAL_ERROR "expected 13 + 8 KELDO_API declarations in ${HEADER}, found "
-                      "${n_1}: ${names_1} and ${n_1_1}: ${names_1_1}")
+list(LENGTH names_1_2 n_1_2)
+if(NOT n_1 EQUAL 13 OR NOT n_1_1 EQUAL 8 OR NOT n_1_2 EQUAL 4)
+  message(FATAL_ERROR "expected 13 + 8 + 4 KELDO_API declarations in ${HEADER}, found "
+                      "${n_1}: ${names_1}, ${n_1_1}: ${names_1_1} and ${n_1_2}: ${names_1_2}")
 endif()
 
 execute_process(COMMAND "${NM}" -D --defined-only "${LIBRARY}"
@@ -57,7 +61,8 @@ foreach(line IN LISTS lines)
   set(type "${CMAKE_MATCH_2}")
   set(name "${CMAKE_MATCH_3}")
   set(version "${CMAKE_MATCH_5}")
-  if(type STREQUAL "A" AND (name STREQUAL VERSION_NODE OR name STREQUAL VERSION_NODE_1_1))
+  if(type STREQUAL "A" AND (name STREQUAL VERSION_NODE OR name STREQUAL VERSION_NODE_1_1 OR
+                            name STREQUAL VERSION_NODE_1_2))
     continue()  # the version definitions themselves
   endif()
   if(name MATCHES "^_Z")
@@ -72,8 +77,10 @@ foreach(line IN LISTS lines)
     list(APPEND found "${name}")
     if(name IN_LIST names_1)
       set(node "${VERSION_NODE}")
-    else()
+    elseif(name IN_LIST names_1_1)
       set(node "${VERSION_NODE_1_1}")
+    else()
+      set(node "${VERSION_NODE_1_2}")
     endif()
     if(NOT version STREQUAL node)
       list(APPEND errors "${name} is not in version ${node} (got '${version}')")

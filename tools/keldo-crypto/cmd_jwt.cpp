@@ -31,16 +31,21 @@ const char kJwtHelp[] =
     "                          (a CR is part of the secret, and so is any NUL)\n"
     "      --secret-env VAR    the value of environment variable VAR, any bytes\n"
     "  Without either, the variable KELDO_JWT_SECRET. An empty secret is refused.\n"
+    "  Both may be given again, up to 16 secrets in all, to rotate the secret: the\n"
+    "  first is the current one, with which 'mint' signs; 'verify' accepts a\n"
+    "  token signed with any of them.\n"
     "\n"
     "Run 'keldo-crypto jwt mint --help' and so on for each subcommand.\n";
 
 const char kMintHelp[] =
     "Usage: keldo-crypto jwt mint --sub SUB --email EMAIL [--ttl SECONDS]\n"
-    "                             [--secret-file FILE | --secret-env VAR]\n"
+    "                             [--secret-file FILE | --secret-env VAR]...\n"
     "Mint a token for SUB and EMAIL, valid from now for SECONDS (default 3600,\n"
     "0 to 4294967295), and print it. The secret comes from FILE (its bytes, NUL\n"
     "included, less one final LF), from the variable VAR, or by default from\n"
-    "KELDO_JWT_SECRET; never from the command line. SUB must be under 64 bytes\n"
+    "KELDO_JWT_SECRET; never from the command line. Given several secrets, the\n"
+    "first signs (the others are read and checked too, as 'jwt verify' would\n"
+    "read them, so one configuration serves both). SUB must be under 64 bytes\n"
     "and EMAIL under 128, the most 'jwt verify' accepts; longer ones are refused\n"
     "before minting (exit 2).\n"
     "\n"
@@ -50,10 +55,15 @@ const char kMintHelp[] =
     "2 usage error or no secret; 3 the secret file could not be read.\n";
 
 const char kVerifyHelp[] =
-    "Usage: keldo-crypto jwt verify [--secret-file FILE | --secret-env VAR] [TOKEN | -]\n"
+    "Usage: keldo-crypto jwt verify [--secret-file FILE | --secret-env VAR]... [TOKEN | -]\n"
     "Verify TOKEN (or one read from standard input when TOKEN is - or absent)\n"
     "against the secret and the clock, and print its claims as one line of JSON:\n"
     "  {\"sub\":\"...\",\"email\":\"...\",\"exp\":N}\n"
+    "Given several secrets (the current one first), a token signed with any of\n"
+    "them is accepted, and standard error says which one matched, as\n"
+    "  jwt verify: signed with secret 2 of 3\n"
+    "so that a token under an older secret can be replaced. Only a bad signature\n"
+    "tries the next secret: an expired token is refused whichever signed it.\n"
     "The token is taken exactly as given; from standard input, only the LF that\n"
     "ends it is removed. A refused token prints the library's reason on standard\n"
     "error. Prefer '-': a token on the command line is visible to other users.\n"
@@ -86,15 +96,11 @@ const OptionSpec kSecretSpecs[] = {
     {"secret-env", 0, true},
 };
 
-std::string read_secret(std::string_view cmd, const ParsedArgs &args) {
-    const std::string *file = args.value("secret-file");
-    const std::string *env = args.value("secret-env");
-    if (file != nullptr && env != nullptr)
-        usage_error(cmd, "give at most one of --secret-file and --secret-env");
-    protect_secrets();
+// One secret from a file or a variable: any bytes, never empty.
+std::string read_one_secret(std::string_view cmd, bool from_file, const std::string &where) {
     std::string secret;
-    if (file != nullptr) {
-        secret = read_small_file(cmd, *file, kMaxSecret, "secret");
+    if (from_file) {
+        secret = read_small_file(cmd, where, kMaxSecret, "secret");
         // Exactly one LF, as an editor or `echo` leaves it; a CR is part of
         // the secret, as it is for every other reader of the file.
         if (!secret.empty() && secret.back() == '\n') {
@@ -102,10 +108,9 @@ std::string read_secret(std::string_view cmd, const ParsedArgs &args) {
             secret.pop_back();
         }
     } else {
-        std::string var = env != nullptr ? *env : kDefaultSecretEnv;
-        const char *v = std::getenv(var.c_str());
+        const char *v = std::getenv(where.c_str());
         if (v == nullptr)
-            usage_error(cmd, "no secret: set " + var + " or give --secret-file FILE");
+            usage_error(cmd, "no secret: set " + where + " or give --secret-file FILE");
         size_t len = std::strlen(v);
         secret.reserve(len);
         secret.assign(v, len);
@@ -113,6 +118,51 @@ std::string read_secret(std::string_view cmd, const ParsedArgs &args) {
     // Any bytes, NUL included: the library takes the secret with its length.
     if (secret.empty()) usage_error(cmd, "the secret is empty");
     return secret;
+}
+
+// The key ring of the secret options in command-line order, each secret
+// prepared and its bytes wiped at once; KELDO_JWT_SECRET when none is given.
+// The keys are wiped when the ring goes.
+class KeyRing {
+public:
+    KeyRing(std::string_view cmd, const ParsedArgs &args) {
+        protect_secrets();
+        std::vector<std::pair<bool, std::string>> sources;
+        for (const auto &[name, value] : args.options)
+            if (name == "secret-file" || name == "secret-env")
+                sources.emplace_back(name == "secret-file", value);
+        if (sources.empty()) sources.emplace_back(false, kDefaultSecretEnv);
+        if (sources.size() > KELDO_JWT_KEYS_MAX)
+            usage_error(cmd, "at most " + std::to_string(KELDO_JWT_KEYS_MAX) +
+                                 " secrets may be given");
+        size_t from_stdin = 0;
+        for (const auto &[from_file, where] : sources) from_stdin += from_file && where == "-";
+        if (from_stdin > 1) usage_error(cmd, "standard input can hold one secret only");
+        for (const auto &[from_file, where] : sources) {
+            std::string secret = read_one_secret(cmd, from_file, where);
+            WipeGuard guard(secret);
+            keys_.emplace_back();
+            if (keldo_jwt_key_init(&keys_.back(), secret.data(), secret.size()) != KELDO_OK)
+                fail(kCheckFailed, std::string(cmd) + ": the secret cannot be used");
+        }
+    }
+    ~KeyRing() {
+        for (keldo_jwt_key &k : keys_) keldo_jwt_key_wipe(&k);
+    }
+    KeyRing(const KeyRing &) = delete;
+    KeyRing &operator=(const KeyRing &) = delete;
+
+    const keldo_jwt_key *data() const { return keys_.data(); }
+    uint32_t size() const { return uint32_t(keys_.size()); }
+
+private:
+    std::vector<keldo_jwt_key> keys_;
+};
+
+bool secret_on_stdin(const ParsedArgs &args) {
+    for (const auto &[name, value] : args.options)
+        if (name == "secret-file" && value == "-") return true;
+    return false;
 }
 
 // The token exactly as given: an argument as it is, standard input without
@@ -189,11 +239,10 @@ int jwt_mint(int argc, char **argv, int first) {
         usage_error(cmd, "--email is " + std::to_string(email->size()) +
                              " bytes; it must be under " + std::to_string(kMaxEmailBytes) +
                              ", or 'jwt verify' refuses the token");
-    std::string secret = read_secret(cmd, args);
-    WipeGuard secret_guard(secret);
+    const KeyRing ring(cmd, args);
     char token[KELDO_JWT_TOKEN_MAX];
-    const int32_t rc = keldo_jwt_mint_r(secret.data(), secret.size(), sub->c_str(),
-                                        email->c_str(), ttl, token, sizeof token, nullptr);
+    const int32_t rc = keldo_jwt_mint_k(ring.data(), sub->c_str(), email->c_str(), ttl, token,
+                                        sizeof token, nullptr);
     if (rc != KELDO_OK) fail(kCheckFailed, keldo_crypto_status_text(rc));
     out(token);
     out("\n");
@@ -213,19 +262,22 @@ int jwt_verify(int argc, char **argv, int first) {
         return kOk;
     }
     max_positional(cmd, args, 1);
-    const std::string *secret_file = args.value("secret-file");
-    if (secret_file != nullptr && *secret_file == "-" &&
-        (args.positional.empty() || args.positional[0] == "-"))
+    if (secret_on_stdin(args) && (args.positional.empty() || args.positional[0] == "-"))
         usage_error(cmd, "standard input cannot hold both the secret and the token");
-    std::string secret = read_secret(cmd, args);
-    WipeGuard secret_guard(secret);
+    const KeyRing ring(cmd, args);
     std::string token = read_token(cmd, args);
     char sub[kMaxSubBytes];
     char email[kMaxEmailBytes];
     int64_t exp = 0;
-    const int32_t rc =
-        keldo_jwt_verify_r(secret.data(), secret.size(), token.c_str(), sub, email, &exp);
+    uint32_t matched = 0;
+    const int32_t rc = keldo_jwt_verify_k(ring.data(), ring.size(), token.c_str(), sub, email,
+                                          &exp, &matched);
     if (rc != KELDO_OK) fail(kCheckFailed, keldo_crypto_status_text(rc));
+    // Standard output stays what it has always been; the key is news for
+    // whoever rotates secrets, on standard error.
+    if (ring.size() > 1)
+        warn("jwt verify: signed with secret " + std::to_string(matched + 1) + " of " +
+             std::to_string(ring.size()));
     std::string line = "{\"sub\":";
     json_string(line, sub);
     line += ",\"email\":";

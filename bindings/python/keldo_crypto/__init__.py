@@ -17,16 +17,17 @@ from ._checks import (MIN_SECRET_BYTES, Buffer, as_bytes, as_int, ascii_text,
 from ._errors import (BadSignature, InvalidArgument, InvalidClaims, KeldoError,
                       LibraryNotFound, MalformedHash, MalformedToken, TokenError,
                       TokenExpired, TokenNotYetValid)
+from ._keys import KEYS_MAX, KeyRing, TokenKey
 from ._tokens import MAX_EMAIL_BYTES, MAX_SUB_BYTES, Claims, jwt_mint, jwt_verify
 
 __version__ = "1.1.0"
 
 __all__ = [
-    "DEFAULT_ITERATIONS", "MAX_EMAIL_BYTES", "MAX_ITERATIONS", "MAX_PASSWORD_BYTES",
+    "DEFAULT_ITERATIONS", "KEYS_MAX", "MAX_EMAIL_BYTES", "MAX_ITERATIONS", "MAX_PASSWORD_BYTES",
     "MAX_SUB_BYTES", "MIN_SECRET_BYTES",
-    "BadSignature", "Claims", "InvalidArgument", "InvalidClaims", "KeldoError",
+    "BadSignature", "Claims", "InvalidArgument", "InvalidClaims", "KeldoError", "KeyRing",
     "LibraryNotFound", "MalformedHash", "MalformedToken", "TokenError", "TokenExpired",
-    "TokenNotYetValid",
+    "TokenKey", "TokenNotYetValid",
     "b64decode", "b64encode", "b64url_decode", "b64url_encode", "compare_digest",
     "hash_password", "hmac_sha256", "jwt_mint", "jwt_verify", "load_library",
     "needs_rehash", "pbkdf2_sha256", "sha256", "uuid4", "verify_password",

@@ -58,6 +58,13 @@ _PROTOTYPES = (
     ("keldo_password_verify", c_int32, (c_char_p, c_uint64, c_char_p)),
     ("keldo_password_needs_rehash", c_int32, (c_char_p, c_uint32)),
     ("keldo_password_parameters", c_int32, (c_char_p, c_void_p, c_void_p)),
+    # Interface 1.2: prepared token keys and key rings.
+    ("keldo_jwt_key_init", c_int32, (c_void_p, c_char_p, c_uint64)),
+    ("keldo_jwt_key_wipe", None, (c_void_p,)),
+    ("keldo_jwt_mint_k", c_int32,
+     (c_void_p, c_char_p, c_char_p, c_uint32, c_void_p, c_uint64, c_void_p)),
+    ("keldo_jwt_verify_k", c_int32,
+     (c_void_p, c_uint32, c_char_p, c_void_p, c_void_p, c_void_p, c_void_p)),
 )
 
 
@@ -84,8 +91,14 @@ class _Library:
     password_verify: Callable[..., int]
     password_needs_rehash: Callable[..., int]
     password_parameters: Callable[..., int]
+    jwt_key_init: Callable[..., int]
+    jwt_key_wipe: Callable[..., None]
+    jwt_mint_k: Callable[..., int]
+    jwt_verify_k: Callable[..., int]
     jwt_mint_r_with_gil: Callable[..., int]
     jwt_verify_r_with_gil: Callable[..., int]
+    jwt_mint_k_with_gil: Callable[..., int]
+    jwt_verify_k_with_gil: Callable[..., int]
 
     def __init__(self, handle: ctypes.CDLL, path: str) -> None:
         self.path = path
@@ -94,7 +107,7 @@ class _Library:
                 fn = getattr(handle, name)
             except AttributeError:
                 raise LibraryNotFound(
-                    f"{path}: not keldo-crypto 1.1 or later, {name} is missing") from None
+                    f"{path}: not keldo-crypto 1.2 or later, {name} is missing") from None
             fn.restype = restype
             if argtypes is not None:
                 fn.argtypes = argtypes
@@ -106,7 +119,8 @@ class _Library:
         # are given only bytes, ctypes objects and None, which pass as
         # themselves, with every length and count a c_uint64 or c_uint32.
         with_gil = ctypes.PyDLL(path, handle=handle._handle)
-        for name in ("keldo_jwt_mint_r", "keldo_jwt_verify_r"):
+        for name in ("keldo_jwt_mint_r", "keldo_jwt_verify_r", "keldo_jwt_mint_k",
+                     "keldo_jwt_verify_k"):
             fn = getattr(with_gil, name)
             fn.restype = c_int32
             setattr(self, name[len("keldo_"):] + "_with_gil", fn)

@@ -29,15 +29,18 @@ _KEYS = ("sub", "email", "exp")
 
 class Claims(Mapping[str, Union[str, int]]):
     """The claims of a verified token, read as attributes (claims.sub) or as
-    a mapping (claims["sub"], dict(claims)), as PyJWT's decode returns."""
+    a mapping (claims["sub"], dict(claims)), as PyJWT's decode returns.
+    claims.key is the position of the key that matched in a KeyRing (0 for
+    a single secret or TokenKey); it is no claim, so the mapping leaves it out."""
 
-    __slots__ = _KEYS
+    __slots__ = (*_KEYS, "key")
     sub: str
     email: str
     exp: int  # seconds since 1970-01-01 UTC
+    key: int
 
-    def __init__(self, sub: str, email: str, exp: int) -> None:
-        self.sub, self.email, self.exp = sub, email, exp
+    def __init__(self, sub: str, email: str, exp: int, key: int = 0) -> None:
+        self.sub, self.email, self.exp, self.key = sub, email, exp, key
 
     def __getitem__(self, key: str) -> str | int:
         if key == "sub":
@@ -55,7 +58,8 @@ class Claims(Mapping[str, Union[str, int]]):
         return 3
 
     def __repr__(self) -> str:
-        return f"Claims(sub={self.sub!r}, email={self.email!r}, exp={self.exp!r})"
+        return (f"Claims(sub={self.sub!r}, email={self.email!r}, exp={self.exp!r}, "
+                f"key={self.key!r})")
 
 
 _new_claims = object.__new__
@@ -73,9 +77,25 @@ class _Buffers(threading.local):
         token = ctypes.create_string_buffer(TOKEN_MAX)
         self.verify = (sub, email, exp, ctypes.byref(sub), ctypes.byref(email), ctypes.byref(exp))
         self.mint = (token, ctypes.byref(token))
+        index = ctypes.c_uint32()
+        self.index = (index, ctypes.byref(index))
 
 
 _out = _Buffers()
+
+
+class _KeyObject:
+    """Base of TokenKey and KeyRing (_keys.py): what jwt_mint and jwt_verify
+    take in place of a secret."""
+
+    __slots__ = ()
+
+    def _mint(self, sub: bytes, email: bytes, ttl: int, token_arg: object) -> int:
+        raise NotImplementedError
+
+    def _verify(self, tok: bytes, sub_arg: object, email_arg: object, exp_arg: object,
+                index_arg: object) -> int:
+        raise NotImplementedError
 _TOKEN_MAX = ctypes.c_uint64(TOKEN_MAX)
 _NO_SIZE = None
 
@@ -143,21 +163,30 @@ def _ttl_seconds(ttl: object) -> int:
     return seconds
 
 
-def jwt_mint(secret: str | Buffer, sub: str, email: str,
+def jwt_mint(secret: str | Buffer | _KeyObject, sub: str, email: str,
              ttl: int | datetime.timedelta = 3600, *, allow_short_secret: bool = False) -> str:
     """An HS256 token for sub and email, valid from now for ttl (seconds, or
-    a timedelta of whole seconds)."""
-    cached = _key
-    if secret is cached[0]:
-        key, key_len = cached[1], cached[2]
+    a timedelta of whole seconds). secret may be a TokenKey or a KeyRing,
+    whose first key signs."""
+    if isinstance(secret, _KeyObject):
+        key_object: _KeyObject | None = secret
     else:
-        key, key_len = _checked_key("jwt_mint", secret, allow_short_secret)
+        key_object = None
+        cached = _key
+        if secret is cached[0]:
+            key, key_len = cached[1], cached[2]
+        else:
+            key, key_len = _checked_key("jwt_mint", secret, allow_short_secret)
     sub_b = claim_bytes("jwt_mint", sub, "sub", MAX_SUB_BYTES)
     email_b = claim_bytes("jwt_mint", email, "email", MAX_EMAIL_BYTES)
     if type(ttl) is not int or not 0 <= ttl <= UINT32_MAX:
         ttl = _ttl_seconds(ttl)
     token, token_arg = _out.mint
-    rc = _mint(key, key_len, sub_b, email_b, ctypes.c_uint32(ttl), token_arg, _TOKEN_MAX, _NO_SIZE)
+    if key_object is not None:
+        rc = key_object._mint(sub_b, email_b, ttl, token_arg)
+    else:
+        rc = _mint(key, key_len, sub_b, email_b, ctypes.c_uint32(ttl), token_arg, _TOKEN_MAX,
+                   _NO_SIZE)
     if rc != 0:
         raise _native.refusal(rc)
     return token.value.decode("ascii")
@@ -180,15 +209,18 @@ def _malformed(message: str, secret: bytes) -> Exception:
     return _swapped(secret) or MalformedToken(message)
 
 
-def jwt_verify(token: str | bytes | None, secret: str | Buffer, *,
+def jwt_verify(token: str | bytes | None, secret: str | Buffer | _KeyObject, *,
                allow_short_secret: bool = False) -> Claims:
     """The claims of token if it is signed with secret and valid now.
 
-    The token comes first and the key second, as in PyJWT's decode. Raises
-    MalformedToken (also for a missing or empty token), BadSignature,
-    TokenExpired, TokenNotYetValid or InvalidClaims (all TokenError) when
-    it is not.
+    The token comes first and the key second, as in PyJWT's decode. secret
+    may be a TokenKey, or a KeyRing: then a token signed with any of its keys
+    is accepted, and claims.key says which. Raises MalformedToken (also for a
+    missing or empty token), BadSignature, TokenExpired, TokenNotYetValid or
+    InvalidClaims (all TokenError) when it is not.
     """
+    if isinstance(secret, _KeyObject):
+        return _verify_with(secret, token)
     cached = _key
     if secret is cached[0]:
         key, key_len = cached[1], cached[2]
@@ -223,4 +255,39 @@ def jwt_verify(token: str | bytes | None, secret: str | Buffer, *,
     claims.sub = sub.value.decode()
     claims.email = email.value.decode()
     claims.exp = exp.value
+    claims.key = 0
+    return claims
+
+
+def _token_text(token: str | bytes | None) -> bytes:
+    """The token as the C text the library reads, with the refusals
+    jwt_verify makes before calling it."""
+    if type(token) is str:
+        try:
+            tok = token.encode()
+        except UnicodeEncodeError:
+            raise MalformedToken("jwt_verify: malformed token (not text)") from None
+    elif token is None:
+        raise MalformedToken("jwt_verify: no token")
+    else:
+        tok = as_bytes(token, "jwt_verify: token")
+    if not tok:
+        raise MalformedToken("jwt_verify: no token")
+    if 0 in tok:
+        raise MalformedToken("jwt_verify: malformed token (NUL character)")
+    return tok
+
+
+def _verify_with(key_object: _KeyObject, token: str | bytes | None) -> Claims:
+    tok = _token_text(token)
+    sub, email, exp, sub_arg, email_arg, exp_arg = _out.verify
+    index, index_arg = _out.index
+    rc = key_object._verify(tok, sub_arg, email_arg, exp_arg, index_arg)
+    if rc != 0:
+        raise _native.refusal(rc)
+    claims = _new_claims(Claims)
+    claims.sub = sub.value.decode()
+    claims.email = email.value.decode()
+    claims.exp = exp.value
+    claims.key = index.value
     return claims

@@ -92,4 +92,4 @@ def test_nothing_found(package_copy):
 def test_another_library_is_refused(package_copy):
     r = run(FAIL, {"KELDO_CRYPTO_LIBRARY": "libm.so.6"}, package_copy)
     assert r.returncode == 0, r.stderr
-    assert "not keldo-crypto 1.1 or later, keldo_crypto_last_error is missing" in r.stdout
+    assert "not keldo-crypto 1.2 or later, keldo_crypto_last_error is missing" in r.stdout
