@@ -28,6 +28,7 @@ install(TARGETS keldo_yyjson EXPORT keldo_crypto_targets ARCHIVE DESTINATION ${C
 # The names the shared library exports, read from its version script so the
 # module follows every interface the script gains.
 file(READ ${PROJECT_SOURCE_DIR}/src/keldo_crypto.map _keldo_map)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/src/keldo_crypto.map)
 string(REGEX REPLACE "/\\*([^*]|\\*[^/])*\\*/" "" _keldo_map "${_keldo_map}")
 string(REGEX MATCHALL "keldo_[a-z0-9_]+" _keldo_exports "${_keldo_map}")
 list(REMOVE_DUPLICATES _keldo_exports)

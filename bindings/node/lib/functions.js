@@ -22,4 +22,10 @@ module.exports = {
   passwordHash: 'int32_t keldo_password_hash(const uint8_t *pw, uint64_t pw_len, uint32_t iterations, uint8_t *out, uint64_t out_size)',
   passwordVerify: 'int32_t keldo_password_verify(const uint8_t *pw, uint64_t pw_len, const char *stored)',
   passwordNeedsRehash: 'int32_t keldo_password_needs_rehash(const char *stored, uint32_t min_iterations)',
+  // Interface 1.2: prepared keys (a keldo_jwt_key is 128 bytes, here a
+  // Buffer) and key rings (keys side by side, current first).
+  jwtKeyInit: 'int32_t keldo_jwt_key_init(uint8_t *key, const uint8_t *secret, uint64_t secret_len)',
+  jwtKeyWipe: 'void keldo_jwt_key_wipe(uint8_t *key)',
+  jwtMintKey: 'int32_t keldo_jwt_mint_k(const uint8_t *key, const char *sub, const char *email, uint32_t ttl, uint8_t *out, uint64_t out_size, uint64_t *token_size)',
+  jwtVerifyKeys: 'int32_t keldo_jwt_verify_k(const uint8_t *keys, uint32_t key_count, const char *token, uint8_t *sub_out, uint8_t *email_out, int64_t *exp_out, uint32_t *key_index_out)',
 };

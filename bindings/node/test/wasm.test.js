@@ -172,6 +172,49 @@ test('every function answers as the native library does', { skip: noWasm || (!na
   same(b, 'passwordHash', () => [Buffer.from('pw'), 2, 1000, Buffer.alloc(8), 8], 'short output');
 });
 
+test('prepared keys and key rings answer as the native library does', { skip: noWasm || (!nativeLib && 'KELDO_CRYPTO_LIBRARY is not set') }, () => {
+  const b = backends();
+  const secrets = [crypto.randomBytes(32), Buffer.from('previous-key-of-the-ring-000000000'), Buffer.alloc(70, 0)];
+  const ring = (fns) => {
+    const keys = Buffer.alloc(128 * secrets.length);
+    secrets.forEach((s, i) => assert.equal(fns.jwtKeyInit(keys.subarray(128 * i, 128 * (i + 1)), s, s.length), 0));
+    return keys;
+  };
+  // The prepared states are the same bytes; refusals the same codes.
+  same(b, 'jwtKeyInit', () => [Buffer.alloc(128), secrets[0], 32], 'a key');
+  same(b, 'jwtKeyInit', () => [Buffer.alloc(128), Buffer.alloc(0), 0], 'empty secret');
+  same(b, 'jwtKeyInit', () => [Buffer.alloc(128), null, 5], 'null secret');
+  const nk = ring(b.n);
+  assert.deepEqual(ring(b.w), nk);
+  const tokens = [];
+  for (let i = 0; i < secrets.length; i++) {
+    const out = Buffer.alloc(2129);
+    assert.equal(b.n.jwtMint(secrets[i], secrets[i].length, `user-${i}`, 'e@x', 600, out, 2129, null), 0);
+    tokens.push(out.toString('latin1', 0, out.indexOf(0)));
+  }
+  tokens.push(tokens[0].slice(0, -1) + (tokens[0].endsWith('A') ? 'B' : 'A'), 'a.b', '');
+  for (const t of tokens) {
+    for (const count of [0, 1, 2, 3, 17]) {
+      const keys = count === 17 ? Buffer.concat(Array(6).fill(nk)) : nk;
+      same(b, 'jwtVerifyKeys', () => [keys, count, t, Buffer.alloc(64), Buffer.alloc(128), new BigInt64Array(1), new Uint32Array(1)], `${count} keys, ${t.slice(-8)}`);
+    }
+  }
+  // A wiped key, and one never prepared, are refused alike.
+  same(b, 'jwtKeyWipe', () => [Buffer.from(nk.subarray(0, 128))], 'wipe');
+  same(b, 'jwtMintKey', () => [Buffer.alloc(128), 'a', 'b', 60, Buffer.alloc(2129), 2129, new BigUint64Array(1)], 'unprepared');
+  same(b, 'jwtVerifyKeys', () => [Buffer.alloc(128), 1, tokens[0], null, null, null, null], 'unprepared');
+  let tries = 0;
+  for (;;) {
+    const before = Math.floor(Date.now() / 1000);
+    const o1 = Buffer.alloc(2129); const o2 = Buffer.alloc(2129);
+    assert.equal(b.n.jwtMintKey(nk, 'ring-user', 'ring@example.org', 60, o1, 2129, null), 0);
+    assert.equal(b.w.jwtMintKey(nk, 'ring-user', 'ring@example.org', 60, o2, 2129, null), 0);
+    if (Math.floor(Date.now() / 1000) !== before && tries++ < 3) continue;
+    assert.deepEqual(o2, o1);
+    break;
+  }
+});
+
 // ---- memory --------------------------------------------------------------
 
 function indexOf(memory, needle) {
