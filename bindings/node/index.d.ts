@@ -17,7 +17,40 @@ export interface Claims {
   readonly email: string;
   /** Expiry, Unix seconds. */
   readonly exp: number;
+  /** The position of the key that matched in a KeyRing; 0 for a single secret or TokenKey. */
+  readonly key: number;
 }
+
+/** The most keys a KeyRing holds. */
+export const KEYS_MAX: number;
+
+/** Prepared token keys: the library's keyed HMAC states, not the secret.
+ * Read-only once made, so every worker and request shares one. */
+declare abstract class PreparedKeys {
+  /** A token signed with the first (current) key. */
+  mint(sub: string, email: string, ttl?: number): string;
+  /** The claims of token if one of the keys signed it; claims.key is its position. */
+  verify(token: string | null | undefined): Claims;
+  /** Wipes the key states; every later use throws. */
+  dispose(): void;
+  [Symbol.dispose](): void;
+  readonly disposed: boolean;
+}
+
+/** One prepared key, made once at start-up. */
+export class TokenKey extends PreparedKeys {
+  constructor(secret: SecretLike, options?: SecretOptions);
+}
+
+/** The keys a service accepts, the current one first. Only a bad signature
+ * tries the next key. */
+export class KeyRing extends PreparedKeys {
+  constructor(keys: ReadonlyArray<SecretLike | TokenKey>, options?: SecretOptions);
+  readonly length: number;
+}
+
+/** What jwtMint and jwtVerify take as their key. */
+export type TokenKeyLike = SecretLike | TokenKey | KeyRing;
 
 /** Loads the shared library from path, or from the package's prebuilds/ for
  * this platform, KELDO_CRYPTO_LIBRARY, this package's folder, then the system
@@ -32,12 +65,12 @@ export function libraryBackend(): 'native' | 'wasm';
 
 /** An HS256 token for sub (< 64 UTF-8 bytes) and email (< 128), valid from
  * now for ttl seconds (default 3600). */
-export function jwtMint(secret: SecretLike, sub: string, email: string, ttl?: number,
+export function jwtMint(secret: TokenKeyLike, sub: string, email: string, ttl?: number,
                         options?: SecretOptions): string;
 /** Verifies token against secret and the clock, token first as in jose and
  * jsonwebtoken; throws a TokenError subclass when it is refused (a missing
  * or empty token is a MalformedTokenError). */
-export function jwtVerify(token: string | null | undefined, secret: SecretLike,
+export function jwtVerify(token: string | null | undefined, secret: TokenKeyLike,
                           options?: SecretOptions): Claims;
 
 export function pbkdf2Sha256(password: BytesLike, salt: BytesLike, iterations: number,

@@ -182,12 +182,111 @@ const subOut = claimsOut.subarray(0, SUB_CAPACITY);
 const emailOut = claimsOut.subarray(SUB_CAPACITY);
 const expOut = new BigInt64Array(1);
 
+const KEY_SIZE = 128;  // KELDO_JWT_KEY_SIZE
+const KEYS_MAX = 16;   // KELDO_JWT_KEYS_MAX
+const keyIndexOut = new Uint32Array(1);
+
+// Wipes the key states of a TokenKey or KeyRing that was dropped without
+// dispose(): the block is held here, not the object.
+const keyBlocks = new FinalizationRegistry((held) => {
+  if (fns !== null) for (let i = 0; i < held.count; i++) fns.jwtKeyWipe(held.block.subarray(i * KEY_SIZE));
+});
+
+// The library's prepared form of secrets (their keyed HMAC states), one
+// after the other in one block, as keldo_jwt_verify_k reads a ring.
+class PreparedKeys {
+  #block;
+  #count;
+  #held;
+
+  constructor(secrets, options, fn) {
+    const block = Buffer.alloc(KEY_SIZE * secrets.length);
+    try {
+      secrets.forEach((s, i) => {
+        const slot = block.subarray(i * KEY_SIZE, (i + 1) * KEY_SIZE);
+        if (s instanceof PreparedKeys) {
+          if (!(s instanceof TokenKey)) refuse(`${fn}: a key ring cannot hold another key ring`);
+          s.#block0().copy(slot);
+          return;
+        }
+        const secret = secretBytes(s, options, fn);
+        const rc = lib().jwtKeyInit(slot, secret, secret.length);
+        if (rc !== 0) throw refusal(rc);
+      });
+    } catch (e) {
+      block.fill(0);
+      throw e;
+    }
+    this.#block = block;
+    this.#count = secrets.length;
+    this.#held = { block, count: secrets.length };
+    keyBlocks.register(this, this.#held, this);
+  }
+
+  #block0() {
+    if (this.#block === null) refuse(`${this.constructor.name}: disposed`);
+    return this.#block.subarray(0, KEY_SIZE);
+  }
+
+  _mint(sub, email, ttl) {
+    this.#block0();
+    return lib().jwtMintK(this.#block, sub, email, ttl, tokenOut, TOKEN_MAX, null);
+  }
+
+  _verify(token) {
+    this.#block0();
+    return lib().jwtVerifyK(this.#block, this.#count, token, subOut, emailOut, expOut, keyIndexOut);
+  }
+
+  get disposed() { return this.#block === null; }
+
+  /** A token signed with the first (current) key. */
+  mint(sub, email, ttl = 3600) { return jwtMint(this, sub, email, ttl); }
+
+  /** The claims of token if one of the keys signed it; claims.key is its position. */
+  verify(token) { return jwtVerify(token, this); }
+
+  /** Wipes the key states; every later use is refused. */
+  dispose() {
+    if (this.#block === null) return;
+    for (let i = 0; i < this.#count; i++) lib().jwtKeyWipe(this.#block.subarray(i * KEY_SIZE));
+    this.#block = null;
+    keyBlocks.unregister(this);
+  }
+}
+if (typeof Symbol.dispose === 'symbol') {
+  PreparedKeys.prototype[Symbol.dispose] = function dispose() { this.dispose(); };
+}
+
+// One prepared token key: new TokenKey(secret), the secret as jwtMint takes it.
+class TokenKey extends PreparedKeys {
+  constructor(secret, options = undefined) {
+    super([secret], options, 'TokenKey');
+  }
+}
+
+// The keys a service accepts, the current one first: new KeyRing([current,
+// previous]), secrets or TokenKeys (copied in). jwtMint(ring, ...) signs
+// with the first; jwtVerify(token, ring) accepts any and says which in
+// claims.key. Only a bad signature tries the next key.
+class KeyRing extends PreparedKeys {
+  constructor(keys, options = undefined) {
+    if (!Array.isArray(keys)) refuse('KeyRing: give an array of keys, the current one first');
+    if (keys.length < 1 || keys.length > KEYS_MAX) refuse(`KeyRing: 1 to ${KEYS_MAX} keys, not ${keys.length}`);
+    super(keys, options, 'KeyRing');
+    this.length = keys.length;
+    Object.freeze(this);
+  }
+}
+
 function jwtMint(secret, sub, email, ttl = 3600, options = undefined) {
-  const key = secretBytes(secret, options, 'jwtMint');
+  const prepared = secret instanceof PreparedKeys ? secret : null;
+  const key = prepared === null ? secretBytes(secret, options, 'jwtMint') : null;
   claimText(sub, 'sub', SUB_CAPACITY);
   claimText(email, 'email', EMAIL_CAPACITY);
   integer(ttl, 0, MAX_TTL, 'jwtMint: ttl');
-  const rc = lib().jwtMint(key, key.length, sub, email, ttl, tokenOut, TOKEN_MAX, null);
+  const rc = prepared !== null ? prepared._mint(sub, email, ttl)
+    : lib().jwtMint(key, key.length, sub, email, ttl, tokenOut, TOKEN_MAX, null);
   if (rc !== 0) throw refusal(rc);
   return tokenOut.toString('latin1', 0, tokenOut.indexOf(0));
 }
@@ -214,11 +313,13 @@ function jwtVerify(token, secret, options = undefined) {
     throw new MalformedTokenError('jwtVerify: no token');
   }
   if (typeof token !== 'string') throw swapped(secret) || new InvalidArgumentError('jwtVerify: token must be a string');
-  const key = secretBytes(secret, options, 'jwtVerify');
+  const prepared = secret instanceof PreparedKeys ? secret : null;
+  const key = prepared === null ? secretBytes(secret, options, 'jwtVerify') : null;
   if (token.includes('\0')) throw malformed('jwtVerify: token holds a NUL character', secret);
   // A lone surrogate has no UTF-8 form; such a token is not Base64 anyway.
   if (!wellFormed(token)) throw malformed('jwtVerify: token is not well-formed Unicode text', secret);
-  const rc = lib().jwtVerify(key, key.length, token, subOut, emailOut, expOut);
+  const rc = prepared !== null ? prepared._verify(token)
+    : lib().jwtVerify(key, key.length, token, subOut, emailOut, expOut);
   if (rc !== 0) {
     if (statusKind(rc) === KIND_MALFORMED) throw swapped(secret) || refusal(rc);
     throw refusal(rc);
@@ -227,6 +328,7 @@ function jwtVerify(token, secret, options = undefined) {
     sub: text(subOut),
     email: text(emailOut),
     exp: Number(expOut[0]),  // seconds since 1970
+    key: prepared !== null ? keyIndexOut[0] : 0,  // the position of the key that matched
   });
 }
 
@@ -434,6 +536,9 @@ module.exports = {
   libraryBackend,
   jwtMint,
   jwtVerify,
+  TokenKey,
+  KeyRing,
+  KEYS_MAX,
   pbkdf2Sha256,
   pbkdf2Sha256Async,
   hashPassword,

@@ -26,6 +26,6 @@ module.exports = {
   // Buffer) and key rings (keys side by side, current first).
   jwtKeyInit: 'int32_t keldo_jwt_key_init(uint8_t *key, const uint8_t *secret, uint64_t secret_len)',
   jwtKeyWipe: 'void keldo_jwt_key_wipe(uint8_t *key)',
-  jwtMintKey: 'int32_t keldo_jwt_mint_k(const uint8_t *key, const char *sub, const char *email, uint32_t ttl, uint8_t *out, uint64_t out_size, uint64_t *token_size)',
-  jwtVerifyKeys: 'int32_t keldo_jwt_verify_k(const uint8_t *keys, uint32_t key_count, const char *token, uint8_t *sub_out, uint8_t *email_out, int64_t *exp_out, uint32_t *key_index_out)',
+  jwtMintK: 'int32_t keldo_jwt_mint_k(const uint8_t *key, const char *sub, const char *email, uint32_t ttl, uint8_t *out, uint64_t out_size, uint64_t *token_size)',
+  jwtVerifyK: 'int32_t keldo_jwt_verify_k(const uint8_t *keys, uint32_t key_count, const char *token, uint8_t *sub_out, uint8_t *email_out, int64_t *exp_out, uint32_t *key_index_out)',
 };

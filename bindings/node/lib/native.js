@@ -77,7 +77,7 @@ function bind(lib, file) {
     try {
       return lib.func(decl);
     } catch (e) {
-      throw new LibraryNotFoundError(`keldo-crypto: ${file} is not keldo-crypto 1.1 or later (${e.message})`);
+      throw new LibraryNotFoundError(`keldo-crypto: ${file} is not keldo-crypto 1.2 or later (${e.message})`);
     }
   };
   const out = {};

@@ -101,7 +101,7 @@ function open(explicit) {
     loaded = { fns, memory, path: file };
     return loaded;
   } catch (e) {
-    throw new LibraryNotFoundError(`keldo-crypto: ${file} is not the keldo-crypto 1.1 WebAssembly module or later (${e.message})`);
+    throw new LibraryNotFoundError(`keldo-crypto: ${file} is not the keldo-crypto 1.2 WebAssembly module or later (${e.message})`);
   }
 }
 

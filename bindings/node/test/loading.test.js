@@ -30,12 +30,12 @@ test('a missing KELDO_CRYPTO_LIBRARY file is reported, not replaced by another l
   assert.match(r.out, /\/nonexistent\/libkeldo_crypto\.so \(KELDO_CRYPTO_LIBRARY\)/);
 });
 
-test('a library without the 1.1 functions is refused by name', () => {
+test('a library without the 1.2 functions is refused by name', () => {
   const r = node(`
     const k = require(${JSON.stringify(pkg)});
     try { k.loadLibrary('libm.so.6'); console.log('loaded'); } catch (e) { console.log(e.code); console.log(e.message); }`, {});
   assert.equal(r.status, 0, r.err);
-  assert.match(r.out, /^ERR_KELDO_LIBRARY_NOT_FOUND\n.*libm\.so\.6 is not keldo-crypto 1\.1 or later/);
+  assert.match(r.out, /^ERR_KELDO_LIBRARY_NOT_FOUND\n.*libm\.so\.6 is not keldo-crypto 1\.2 or later/);
 });
 
 test('loadLibrary chooses the file once', () => {

@@ -24,6 +24,14 @@ try {
 }
 const rehash: boolean = keldo.needsRehash('x', { iterations: 1000 });
 console.log(rehash);
+
+// Key rings: made once, accepted wherever a secret is.
+const ring = new keldo.KeyRing(['c'.repeat(32), new keldo.TokenKey(key)]);
+const fromRing: keldo.Claims = keldo.jwtVerify(keldo.jwtMint(ring, 'u', 'e'), ring);
+const position: number = fromRing.key;
+const one = new keldo.TokenKey(Buffer.alloc(32, 2));
+console.log(position, ring.length, one.verify(one.mint('u', 'e', 60)).sub, keldo.KEYS_MAX);
+one.dispose();
 // The WebAssembly entry has the same declarations.
 const backend: 'native' | 'wasm' = keldoWasm.libraryBackend();
 const digest: Buffer = keldoWasm.sha256(keldo.base64Decode('YWJj'));

@@ -6,3 +6,4 @@ const notBigint: bigint = claims.exp;            // exp is a number, not a bigin
 keldo.jwtVerify('t', 42);                        // a key is bytes, text or a KeyObject
 const code: keldo.KeldoErrorCode = 'ERR_KELDO_NO_SUCH_CODE';
 console.log(notBigint, code);
+new keldo.KeyRing('c'.repeat(32));               // a ring is an array of keys, not one secret
