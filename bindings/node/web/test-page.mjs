@@ -148,6 +148,25 @@ await check('password hashes: hash, verify, wrong password, Django form', 1, asy
   return '';
 });
 
+await check('a key ring: tokens of each key verify at its position, a retired key is refused', 1, async () => {
+  const keys = [random(32), random(32), random(40)];
+  const ring = new k.KeyRing([keys[0], new k.TokenKey(keys[1]), keys[2]]);
+  const now = Math.floor(Date.now() / 1000);
+  for (const [i, key] of keys.entries()) {
+    const c = k.jwtVerify(await webToken({ sub: `k${i}`, email: 'r@example.org', iss: 'keldo', exp: now + 60 }, key), ring);
+    if (c.key !== i || c.sub !== `k${i}`) return `key ${i}: ${JSON.stringify(c)}`;
+  }
+  try {
+    ring.verify(await webToken({ sub: 'x', email: 'r@example.org', iss: 'keldo', exp: now + 60 }, random(32)));
+    return 'a token of no key in the ring was accepted';
+  } catch (e) {
+    if (!(e instanceof k.BadSignatureError)) return `${e.name}: ${e.message}`;
+  }
+  if (k.jwtVerify(ring.mint('m', 'm@example.org', 60), keys[0]).sub !== 'm') return 'the ring does not mint with its first key';
+  ring.dispose();
+  return '';
+});
+
 const seen = new Set();
 await check('UUIDs: version 4, distinct', 100, () => {
   const u = k.uuid4();
