@@ -4,7 +4,7 @@
 # with libFuzzer instead, and the library is instrumented for coverage; pair
 # it with KELDO_SANITIZE=address,undefined. scripts/ci/30-fuzz.sh drives it.
 option(KELDO_BUILD_FUZZ "Build the fuzz targets with libFuzzer (Clang)" OFF)
-set(KELDO_FUZZ_TARGETS base64 jwt jwt_r hash compare password
+set(KELDO_FUZZ_TARGETS base64 jwt jwt_r jwt_k hash compare password
     tool_checksum tool_base64_stream tool_json_print)
 set(KELDO_FUZZ_DIR ${CMAKE_CURRENT_SOURCE_DIR}/fuzz)
 # The command-line tool's parsers, compiled into their targets from the

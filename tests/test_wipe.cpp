@@ -212,6 +212,20 @@ std::vector<bytes> forged_secrets() {
 }
 
 hmac_sha256_ctx g_ctx;  // outside the scanned region: it holds the keyed states
+keldo_jwt_key g_ring[2];  // so do prepared keys
+const char kOtherSecret[] = "the ring's other secret, tried first";
+
+// A ring of two keys verifying the forged token: both keys' expected
+// signatures, and each key's keyed states, are secrets.
+std::vector<bytes> forged_ring_secrets() {
+    const std::string t = forged_token();
+    const bytes signing(t.begin(), t.begin() + std::ptrdiff_t(t.rfind('.')));
+    std::vector<bytes> s = forged_secrets();
+    const bytes other(kOtherSecret, kOtherSecret + strlen(kOtherSecret));
+    for (const bytes &b : hmac_secrets(other, signing)) s.push_back(b);
+    s.push_back(oracle::hmac(other, signing));
+    return s;
+}
 
 const wipe_case kCases[] = {
     {"HMAC, short key", [] { return hmac_secrets(kKey, kMessage); },
@@ -249,6 +263,17 @@ const wipe_case kCases[] = {
          const std::string t = forged_token();
          keldo_jwt_verify(kSecret, t.c_str(), nullptr, nullptr, nullptr);
      }},
+    {"prepared key, init alone", [] { return hmac_secrets(kKey, kMessage); },
+     [] { keldo_jwt_key_init(&g_ring[0], kKey.data(), kKey.size()); }},
+    {"prepared key of a long secret", [] { return hmac_secrets(kLongKey, kMessage); },
+     [] { keldo_jwt_key_init(&g_ring[0], kLongKey.data(), kLongKey.size()); }},
+    {"ring verifier, forged signature", forged_ring_secrets,
+     [] {
+         keldo_jwt_key_init(&g_ring[0], kOtherSecret, strlen(kOtherSecret));
+         keldo_jwt_key_init(&g_ring[1], kSecret, strlen(kSecret));
+         const std::string t = forged_token();
+         keldo_jwt_verify_k(g_ring, 2, t.c_str(), nullptr, nullptr, nullptr, nullptr);
+     }},
 };
 
 class Wipe : public ::testing::TestWithParam<std::string> {
@@ -284,6 +309,23 @@ TEST_P(Wipe, TheScanFindsWhatIsLeftBehind) {
     const std::function<void()> keep = [&] { leave_behind(&needles[0]); };
     run_deeper(&keep);
     EXPECT_EQ(stack_holds(&needles), std::vector<size_t>{0});
+}
+
+// The key itself: once wiped, not a byte of its states is left in it.
+TEST_P(Wipe, AWipedKeyHoldsNothing) {
+    keldo_jwt_key key;
+    ASSERT_EQ(keldo_jwt_key_init(&key, kKey.data(), kKey.size()), KELDO_OK);
+    const std::vector<bytes> states = hmac_secrets(kKey, kMessage);
+    auto holds = [&key](const bytes &needle) {
+        const auto *p = reinterpret_cast<const uint8_t *>(&key);
+        return std::search(p, p + sizeof key, needle.begin(), needle.end()) != p + sizeof key;
+    };
+    // The keyed states are in the key (which shows the search works) ...
+    EXPECT_TRUE(holds(states[3]) && holds(states[4]));
+    keldo_jwt_key_wipe(&key);
+    // ... and gone after the wipe, with every other byte.
+    const auto *p = reinterpret_cast<const uint8_t *>(&key);
+    EXPECT_TRUE(std::all_of(p, p + sizeof key, [](uint8_t b) { return b == 0; }));
 }
 
 TEST_P(Wipe, NoSecretStaysOnTheStack) {

@@ -114,7 +114,10 @@ export type KeldoErrorCode =
   | 'ERR_KELDO_INVALID_ARGUMENT'
   | 'ERR_KELDO_MALFORMED_HASH'
   | 'ERR_KELDO_LIBRARY_NOT_FOUND'
-  | 'ERR_KELDO_FAILED';
+  | 'ERR_KELDO_FAILED'
+  // keldo-crypto/express and keldo-crypto/fastify: no token, a malformed header
+  | 'ERR_KELDO_CREDENTIALS_REQUIRED'
+  | 'ERR_KELDO_INVALID_REQUEST';
 
 export class KeldoError extends Error {
   readonly code: KeldoErrorCode;

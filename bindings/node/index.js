@@ -91,7 +91,20 @@ function wellFormed(s) {
 
 // Bytes of a Buffer, Uint8Array or string (UTF-8). A string with a lone
 // surrogate has no UTF-8 form and would be changed silently: refused.
+// A view of a detached ArrayBuffer (one transferred to another thread) has
+// no bytes left: refused rather than read as empty.
+function detached(view) {
+  if (view.byteLength !== 0) return false;
+  try {
+    new Uint8Array(view.buffer, 0, 0);  // eslint-disable-line no-new
+    return false;
+  } catch {
+    return true;
+  }
+}
+
 function bytes(value, what) {
+  if (value instanceof Uint8Array && detached(value)) refuse(`${what}: its ArrayBuffer is detached`);
   if (Buffer.isBuffer(value)) return value;
   if (value instanceof Uint8Array) return Buffer.from(value.buffer, value.byteOffset, value.byteLength);
   if (typeof value === 'string') {
@@ -298,7 +311,7 @@ const LOOKS_LIKE_TOKEN = /^[A-Za-z0-9_-]+\.[A-Za-z0-9_-]+\.[A-Za-z0-9_-]*$/;
 // key is a token while the token is malformed.
 function swapped(secret) {
   const s = typeof secret === 'string' ? secret
-    : (secret instanceof Uint8Array && secret.length < 16384 ? Buffer.from(secret.buffer, secret.byteOffset, secret.byteLength).toString('latin1') : '');
+    : (secret instanceof Uint8Array && secret.length > 0 && secret.length < 16384 ? Buffer.from(secret.buffer, secret.byteOffset, secret.byteLength).toString('latin1') : '');
   if (!LOOKS_LIKE_TOKEN.test(s)) return null;
   return new InvalidArgumentError(
     'jwtVerify: the arguments look swapped: the token comes first, the key second (jwtVerify(token, key))');

@@ -28,7 +28,7 @@ jobs=$(nproc)
 CC=clang CXX=clang++ cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DKELDO_BUILD_FUZZ=ON -DKELDO_SANITIZE=address,undefined \
   -DKELDO_BUILD_TOOLS=OFF -DKELDO_BUILD_EXAMPLES=OFF -DKELDO_BUILD_BENCH=OFF >/dev/null
-cmake --build "$build" -j"$jobs" --target fuzz_base64 fuzz_jwt fuzz_jwt_r fuzz_hash fuzz_compare \
+cmake --build "$build" -j"$jobs" --target fuzz_base64 fuzz_jwt fuzz_jwt_r fuzz_jwt_k fuzz_hash fuzz_compare \
   fuzz_password fuzz_tool_checksum fuzz_tool_base64_stream fuzz_tool_json_print
 
 work=$(mktemp -d)
@@ -93,8 +93,8 @@ done
 for ((i = 0; i < ${#pinned[@]}; i += 2)); do
   batches+=("${pinned[*]:$i:2}")
 done
-# The reentrant token functions: alone, for the library's time.
-batches+=("jwt_r:jwt_r")
+# The reentrant token functions and the key rings, side by side.
+batches+=("jwt_r:jwt_r jwt_k:jwt_k")
 batches+=("tool_checksum:tool_checksum tool_base64_stream:tool_base64_stream"
           "password:password tool_json_print:tool_json_print")
 for batch in "${batches[@]}"; do

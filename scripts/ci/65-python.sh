@@ -30,7 +30,7 @@ cp -r "$top/bindings/python" "$work/src"
 
 cd "$work"
 # It ships py.typed: its annotations must hold.
-"$python" -m mypy --strict --cache-dir=/dev/null "$work/src/keldo_crypto"
+"$python" -m mypy --strict --cache-dir=/dev/null --config-file "$work/src/pyproject.toml" "$work/src/keldo_crypto"
 PYTHONPATH=$work/site KELDO_PYTHON_TEST_INSTALLED=1 \
   KELDO_CRYPTO_LIBRARY=$lib KELDO_CRYPTO_TOOL=$tool \
   "$python" -m pytest -q -p no:cacheprovider "$work/src/tests"

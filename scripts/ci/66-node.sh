@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# The Node.js binding (bindings/node): its node:test suite and a short run of
-# its benchmark, against the library of this CI run (build-test/, which
+# The Node.js binding (bindings/node): its node:test suite (the Express and
+# Fastify components over loopback HTTP among them) and a short run of its
+# benchmarks, against the library of this CI run (build-test/, which
 # scripts/test has built; only the library target is brought up to date
 # here). The package is copied to a temporary folder and its modules are
 # installed there with `npm ci` from the registry the machine's npm is
@@ -26,4 +27,5 @@ npm ci --no-audit --no-fund --loglevel=error
 export KELDO_CRYPTO_LIBRARY=$lib
 npm test
 node bench/bench.mjs --quick
+node bench/web.mjs --quick
 echo "66-node: Node.js binding tests passed against $lib"

@@ -12,7 +12,7 @@ set -euo pipefail
 top=$(cd "$(dirname "$0")/../.." && pwd)
 build=${KELDO_BUILD_DIR:-$top/build-test}
 
-"$top/scripts/bootstrap" test python node dotnet
+"$top/scripts/bootstrap" test python python-web node dotnet
 command -v npm >/dev/null 2>&1 || "$top/scripts/bootstrap" node/npm
 cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=Release -DKELDO_WERROR=ON >/dev/null
 cmake --build "$build" -j"$(nproc)" --target keldo_crypto keldo-crypto keldo_example

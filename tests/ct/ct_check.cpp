@@ -259,6 +259,45 @@ void token_signature_r() {
     test_platform::use_real_clock();
 }
 
+// Prepared keys and a ring: every word of the key states is marked secret
+// (only the ready tag, the first word, is public) once the tokens are
+// minted, as a token's signature is public once made. Verification under
+// the ring must reach each key's comparison without a branch or a load
+// address that depends on any key.
+void token_key_ring() {
+    test_platform::set_clock(1700000000);
+    const std::string secrets[] = {std::string("current\0key", 11), "previous key",
+                                   std::string(80, 'L')};
+    keldo_jwt_key ring[3];
+    std::string tokens[3];
+    for (size_t i = 0; i < 3; ++i) {
+        expect(keldo_jwt_key_init(&ring[i], secrets[i].data(), secrets[i].size()) == KELDO_OK,
+               "key init");
+        char token[KELDO_JWT_TOKEN_MAX];
+        expect(keldo_jwt_mint_k(&ring[i], "user-1", "user@example.org", 600, token,
+                                sizeof token, nullptr) == KELDO_OK,
+               "token minted under a prepared key");
+        tokens[i] = token;
+    }
+    for (keldo_jwt_key &k : ring)
+        KELDO_CT_SECRET(reinterpret_cast<unsigned char *>(&k) + 8, sizeof k - 8);
+    for (uint32_t signer = 0; signer < 3; ++signer) {
+        std::string wrong_sig = tokens[signer];
+        wrong_sig[wrong_sig.size() - 5] = wrong_sig[wrong_sig.size() - 5] == 'A' ? 'B' : 'A';
+        char sub[64];
+        uint32_t index = 99;
+        const int32_t ok =
+            keldo_jwt_verify_k(ring, 3, tokens[signer].c_str(), sub, nullptr, nullptr, &index);
+        expect(ok == KELDO_OK && index == signer && std::string(sub) == "user-1",
+               "ring verifies at the signer's position");
+        const int32_t bad =
+            keldo_jwt_verify_k(ring, 3, wrong_sig.c_str(), nullptr, nullptr, nullptr, nullptr);
+        expect(bad == KELDO_E_BAD_SIGNATURE, "forged signature refused by the ring");
+    }
+    for (keldo_jwt_key &k : ring) keldo_jwt_key_wipe(&k);
+    test_platform::use_real_clock();
+}
+
 }  // namespace
 
 int main() {
@@ -269,6 +308,7 @@ int main() {
     token_signature();
     password_strings();
     token_signature_r();
+    token_key_ring();
     if (g_failures != 0) {
         std::fprintf(stderr, "%d check(s) failed\n", g_failures);
         return 1;

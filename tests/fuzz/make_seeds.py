@@ -124,6 +124,28 @@ def jwt_r_seeds():
     return seeds
 
 
+def jwt_k_seeds():
+    """fuzz_jwt_k.cpp: key count, each secret (length byte, bytes), mode, fields."""
+    rings = [[b"current secret"], [b"current secret", b"previous\0secret"],
+             [b"a", b"b", b"c", b"d", b"e"], [b"same", b"same"], [bytes(64), b"k" * 64]]
+    seeds = []
+    for ring in rings:
+        head = bytes([len(ring) - 1]) + b"".join(bytes([len(k) - 1]) + k for k in ring)
+        for signer in range(len(ring) + 1):
+            secret = ring[signer] if signer < len(ring) else b"a foreign secret"
+            good = token(claims(), secret=secret)
+            for t in (good, b"a.b", good + b".x", good[:-1], token(claims(exp=NOW - 1), secret=secret)):
+                seeds.append(head + bytes([0]) + t)
+            for p in (claims(), claims(nbf=NOW + 61), b'{"sub":"a","sub":"b"}', b"[]"):
+                seeds.append(head + bytes([1, signer]) + p)
+        for i in range(len(ring)):
+            seeds.append(head + bytes([2, i, 6]) + b"user-1" + bytes([3]) + b"u@x")
+            seeds.append(head + bytes([2, i, 200]) + b"s" * 200 + bytes([1]) + b"e")
+    # A ring cut short: its last secret is empty.
+    seeds.append(bytes([2, 3]) + b"abcd" + bytes([5]))
+    return seeds
+
+
 def hash_seeds():
     seeds = []
     for n in (0, 1, 55, 56, 63, 64, 65, 119, 120, 200, 1000):
@@ -213,6 +235,7 @@ if __name__ == "__main__":
     write("base64", base64_seeds())
     write("jwt", jwt_seeds())
     write("jwt_r", jwt_r_seeds())
+    write("jwt_k", jwt_k_seeds())
     write("hash", hash_seeds())
     write("compare", compare_seeds())
     write("tool_checksum", tool_checksum_seeds())

@@ -273,17 +273,19 @@ int jwt_verify(int argc, char **argv, int first) {
     const int32_t rc = keldo_jwt_verify_k(ring.data(), ring.size(), token.c_str(), sub, email,
                                           &exp, &matched);
     if (rc != KELDO_OK) fail(kCheckFailed, keldo_crypto_status_text(rc));
-    // Standard output stays what it has always been; the key is news for
-    // whoever rotates secrets, on standard error.
-    if (ring.size() > 1)
-        warn("jwt verify: signed with secret " + std::to_string(matched + 1) + " of " +
-             std::to_string(ring.size()));
     std::string line = "{\"sub\":";
     json_string(line, sub);
     line += ",\"email\":";
     json_string(line, email);
     line += ",\"exp\":" + std::to_string(exp) + "}\n";
     out(line);
+    // Standard output stays what it has always been; which secret matched
+    // is news for whoever rotates them, on standard error, after the claims.
+    if (ring.size() > 1) {
+        finish_output();
+        warn("jwt verify: signed with secret " + std::to_string(matched + 1) + " of " +
+             std::to_string(ring.size()));
+    }
     return kOk;
 }
 

@@ -1,7 +1,7 @@
 'use strict';
 // The TypeScript declarations under --strict: what users write compiles
-// (exp as a number, KeyObject keys, the error classes and codes), and three
-// mistakes are refused.
+// (exp as a number, KeyObject keys, the error classes and codes, the Express
+// and Fastify components), and eight mistakes are refused.
 const test = require('node:test');
 const assert = require('node:assert/strict');
 const fs = require('node:fs');
@@ -12,7 +12,7 @@ const { spawnSync } = require('node:child_process');
 const pkg = path.resolve(__dirname, '..');
 const tsc = path.join(pkg, 'node_modules', 'typescript', 'bin', 'tsc');
 
-// Both files in one run of tsc. --skipLibCheck: the declarations of Node.js
+// All files in one run of tsc. --skipLibCheck: the declarations of Node.js
 // are used but not checked themselves (most of tsc's time otherwise).
 function compile() {
   // 'keldo-crypto' resolves to this package through a node_modules link.
@@ -20,7 +20,9 @@ function compile() {
   try {
     fs.mkdirSync(path.join(dir, 'node_modules'));
     fs.symlinkSync(pkg, path.join(dir, 'node_modules', 'keldo-crypto'));
-    const files = ['usage.ts', 'wrong.ts'].map((f) => {
+    // Fastify carries its own declarations (Express's come from @types).
+    fs.symlinkSync(path.join(pkg, 'node_modules', 'fastify'), path.join(dir, 'node_modules', 'fastify'));
+    const files = ['usage.ts', 'wrong.ts', 'web.ts', 'web-wrong.ts'].map((f) => {
       fs.copyFileSync(path.join(__dirname, 'types', f), path.join(dir, f));
       return path.join(dir, f);
     });
@@ -38,11 +40,14 @@ function compile() {
   }
 }
 
-test('the declarations under --strict: used as documented, and four mistakes refused',
+test('the declarations under --strict: used as documented, and eight mistakes refused',
   { skip: !fs.existsSync(tsc) && 'typescript not installed' }, () => {
     const { out, errors } = compile();
     assert.equal(errors['usage.ts'], undefined, out);
     // A bigint exp, a number as the key, an undeclared error code, one
     // secret as a ring.
     assert.deepEqual(errors['wrong.ts'], ['5', '6', '7', '9'], out);
+    // The framework components against Express's and Fastify's own types.
+    assert.equal(errors['web.ts'], undefined, out);
+    assert.deepEqual(errors['web-wrong.ts'], ['6', '7', '8', '9'], out);
   });

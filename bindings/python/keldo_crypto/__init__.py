@@ -16,18 +16,18 @@ from ._checks import (MIN_SECRET_BYTES, Buffer, as_bytes, as_int, ascii_text,
                       text_or_bytes)
 from ._errors import (BadSignature, InvalidArgument, InvalidClaims, KeldoError,
                       LibraryNotFound, MalformedHash, MalformedToken, TokenError,
-                      TokenExpired, TokenNotYetValid)
+                      TokenExpired, TokenNotYetValid, TypeError)
 from ._keys import KEYS_MAX, KeyRing, TokenKey
 from ._tokens import MAX_EMAIL_BYTES, MAX_SUB_BYTES, Claims, jwt_mint, jwt_verify
 
-__version__ = "1.1.0"
+__version__ = "1.2.0"
 
 __all__ = [
     "DEFAULT_ITERATIONS", "KEYS_MAX", "MAX_EMAIL_BYTES", "MAX_ITERATIONS", "MAX_PASSWORD_BYTES",
     "MAX_SUB_BYTES", "MIN_SECRET_BYTES",
     "BadSignature", "Claims", "InvalidArgument", "InvalidClaims", "KeldoError", "KeyRing",
     "LibraryNotFound", "MalformedHash", "MalformedToken", "TokenError", "TokenExpired",
-    "TokenKey", "TokenNotYetValid",
+    "TokenKey", "TokenNotYetValid", "TypeError",
     "b64decode", "b64encode", "b64url_decode", "b64url_encode", "compare_digest",
     "hash_password", "hmac_sha256", "jwt_mint", "jwt_verify", "load_library",
     "needs_rehash", "pbkdf2_sha256", "sha256", "uuid4", "verify_password",

@@ -2,9 +2,10 @@
 
 from __future__ import annotations
 
+import builtins
 from typing import Union
 
-from ._errors import InvalidArgument
+from ._errors import InvalidArgument, TypeError
 
 Buffer = Union[bytes, bytearray, memoryview]
 
@@ -17,7 +18,11 @@ def as_bytes(value: object, what: str) -> bytes:
         return value
     if isinstance(value, str):
         raise TypeError(f"{what} must be bytes, not str")
-    return memoryview(value).tobytes()  # type: ignore[arg-type]  # TypeError if no buffer
+    try:
+        view = memoryview(value)  # type: ignore[arg-type]
+    except builtins.TypeError:
+        raise TypeError(f"{what} must be bytes-like, not {type(value).__name__}") from None
+    return view.tobytes()
 
 
 def text_or_bytes(value: str | Buffer, what: str) -> bytes:

@@ -2,9 +2,16 @@
 
 from __future__ import annotations
 
+import builtins
+
 
 class KeldoError(Exception):
     """Base of every error this package raises; str() is the message."""
+
+
+class TypeError(builtins.TypeError, KeldoError):
+    """An argument of the wrong type. Also the built-in TypeError, so that
+    either except clause catches it."""
 
 
 class LibraryNotFound(KeldoError, OSError):

@@ -20,7 +20,7 @@ from typing import Iterable, Sequence, Union
 
 from . import _native
 from ._checks import secret_bytes
-from ._errors import InvalidArgument
+from ._errors import InvalidArgument, TypeError
 from ._tokens import (_LONG_TOKEN, _NO_SIZE, _TOKEN_MAX, Claims, _KeyObject, jwt_mint,
                       jwt_verify)
 

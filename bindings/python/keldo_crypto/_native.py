@@ -19,7 +19,7 @@ from typing import Callable, Optional
 from ctypes import POINTER, c_char_p, c_int32, c_uint32, c_uint64, c_void_p
 
 from ._errors import (KIND_MISMATCH, InvalidArgument, KeldoError, LibraryNotFound,
-                      MalformedHash, status_error)
+                      MalformedHash, TypeError, status_error)
 
 ENV_VAR = "KELDO_CRYPTO_LIBRARY"
 
@@ -303,7 +303,10 @@ def stored_text(stored: object, fn: str) -> bytes:
     # A NUL would end the C text early; such a string is no hash.
     if "\0" in stored:
         raise MalformedHash(f"{fn}: stored hash holds a NUL character")
-    return stored.encode("utf-8", "surrogateescape")
+    try:
+        return stored.encode("utf-8", "surrogateescape")
+    except UnicodeEncodeError:  # a lone surrogate: no text a hash function wrote
+        raise MalformedHash(f"{fn}: stored hash is not valid text") from None
 
 
 def password_hash(password: bytes, iterations: int) -> str:

@@ -11,7 +11,14 @@ done by keldo-crypto: same algorithm name ("pbkdf2_sha256"), same
 "pbkdf2_sha256$N$SALT$HASH" strings, same iteration count (Django's, which
 a subclass may change as with Django's own), so hashes written by either
 verify under the other. must_update, harden_runtime and safe_summary are
-Django's own, working on decode(), which the library's parser checks.
+Django's own, working on decode().
+
+Whatever the library does not read (a salt over 1024 characters, more than
+10^8 iterations, a password over 4096 bytes, and strings it refuses as not
+canonical: a count with a leading zero, an unpadded hash, an extra "$"
+field) goes through Django's own code, so every answer is Django's: a
+stored row the stock hasher verifies, this one verifies; one it answers
+False, this one answers False; one it raises on, this one raises on.
 """
 
 from __future__ import annotations
@@ -57,9 +64,12 @@ class PBKDF2PasswordHasher(_DjangoPBKDF2):  # type: ignore[misc]
             return str(super().encode(password, salt, iterations))
 
     def decode(self, encoded: str) -> dict[str, Any]:
-        form, iterations = _native.password_parameters(_native.stored_text(encoded, "decode"))
+        try:
+            form, iterations = _native.password_parameters(_native.stored_text(encoded, "decode"))
+        except MalformedHash:
+            return dict(super().decode(encoded))
         if form != _native.FORM_DJANGO:
-            raise MalformedHash("decode: not a pbkdf2_sha256$N$SALT$HASH string")
+            return dict(super().decode(encoded))
         algorithm, _, salt, hash_ = encoded.split("$", 3)
         return {"algorithm": algorithm, "hash": hash_, "iterations": iterations, "salt": salt}
 
@@ -70,4 +80,7 @@ class PBKDF2PasswordHasher(_DjangoPBKDF2):  # type: ignore[misc]
             return bool(super().verify(password, encoded))
         # Django chose this hasher by the "pbkdf2_sha256$" prefix, which only
         # Django's form has.
-        return _native.password_verify(pw, _native.stored_text(encoded, "verify"))
+        try:
+            return _native.password_verify(pw, _native.stored_text(encoded, "verify"))
+        except MalformedHash:
+            return bool(super().verify(password, encoded))

@@ -121,8 +121,77 @@ def test_over_long_password_still_as_django():
     assert not ours.verify("p" * 4999 + "q", encoded)
 
 
-def test_malformed_hash_raises_value_error():
+def _outcome(call):
+    """What a hasher call answered: ("value", result) or ("raises", class)."""
+    try:
+        return ("value", call())
+    except Exception as e:  # noqa: BLE001 - the class is the answer compared
+        return ("raises", type(e))
+
+
+def _rows():
+    stock = Stock()
+    good = stock.encode("pw", "seasaltseasalt12", 1000)
+    algorithm, count, salt, key = good.split("$")
+    return [
+        ("stock string", good),
+        ("salt of 1025 characters", stock.encode("pw", "s" * 1025, 1000)),
+        ("non-ASCII salt", stock.encode("pw", "s\u00e4lz\u65e5", 1000)),
+        ("count with a leading zero", f"{algorithm}$0{count}${salt}${key}"),
+        ("unpadded hash", f"{algorithm}${count}${salt}${key.rstrip('=')}"),
+        ("extra $ field", good + "$x"),
+        ("empty hash", f"{algorithm}${count}${salt}$"),
+        ("count not a number", f"{algorithm}$ten${salt}${key}"),
+        ("count of zero", f"{algorithm}$0${salt}${key}"),
+        ("three fields", f"{algorithm}${count}${salt}"),
+        ("lone surrogate in the hash", good[:-4] + "\ud800" + good[-3:]),
+        ("hash of 31 bytes", f"{algorithm}${count}${salt}${key[:-4]}AA=="),
+    ]
+
+
+@pytest.mark.parametrize("name,encoded", _rows(), ids=[r[0] for r in _rows()])
+def test_each_stored_row_is_answered_as_the_stock_hasher_does(name, encoded):
+    ours, stock = PBKDF2PasswordHasher(), Stock()
+    for call in ("verify right", "verify wrong", "must_update", "safe_summary", "decode"):
+        if call == "verify right":
+            a, b = (lambda h=h: h.verify("pw", encoded) for h in (ours, stock))
+        elif call == "verify wrong":
+            a, b = (lambda h=h: h.verify("pW", encoded) for h in (ours, stock))
+        else:
+            a, b = (lambda h=h: getattr(h, call)(encoded) for h in (ours, stock))
+        assert _outcome(a) == _outcome(b), (name, call)
+
+
+def test_rows_beyond_the_librarys_bounds_go_through_djangos_code(monkeypatch):
+    # 10^8 + 1 iterations would take minutes in either hasher: Django's
+    # derivation is replaced by a quick stand-in, which the stock hasher and
+    # ours must then both call; the library is never asked.
+    import hashlib
+
+    from django.contrib.auth import hashers
+    monkeypatch.setattr(hashers, "pbkdf2", lambda password, salt, iterations, digest:
+                        hashlib.pbkdf2_hmac("sha256", password.encode(), salt.encode(), 1))
+    ours, stock = PBKDF2PasswordHasher(), Stock()
+    many = 10**8 + 1
+    encoded = stock.encode("pw", "seasalt", many)
+    assert ours.encode("pw", "seasalt", many) == encoded
+    assert ours.verify("pw", encoded) is True and stock.verify("pw", encoded) is True
+    assert ours.verify("pW", encoded) is False
+    assert ours.decode(encoded)["iterations"] == many
+    assert ours.must_update(encoded) is True
+
+
+def test_make_password_writes_only_what_it_can_check():
+    # A long salt is outside the library's bounds: Django's code writes it,
+    # and the same hasher reads it back.
     ours = PBKDF2PasswordHasher()
-    with pytest.raises(ValueError):
-        ours.verify("pw", "pbkdf2_sha256$1$salt$notbase64!")
-    assert isinstance(kc.MalformedHash("x"), ValueError)
+    encoded = ours.encode("pw", "s" * 2000, 1000)
+    assert ours.verify("pw", encoded) and not ours.verify("pW", encoded)
+    with ONLY_OURS:
+        assert check_password("pw", encoded)
+
+
+def test_malformed_hash_is_a_value_error():
+    assert issubclass(kc.MalformedHash, ValueError)
+    with pytest.raises(kc.MalformedHash):
+        kc.verify_password("pw", "pbkdf2_sha256$1000$salt$\ud800")
