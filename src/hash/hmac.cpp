@@ -86,14 +86,6 @@ void hmac_sha256_prepare(hmac_sha256_key *hk, const void *key,
     secure_wipe(key_block, sizeof key_block);
 }
 
-void hmac_sha256_prepared(const hmac_sha256_key *hk, const void *data,
-                          uint64_t data_len, uint8_t *out) {
-    uint32_t inner[8], outer[8];
-    memcpy(inner, hk->inner, sizeof inner);
-    memcpy(outer, hk->outer, sizeof outer);
-    hmac_finish(sha256_backend_in_use(), inner, outer, data, data_len, out);
-}
-
 void hmac_sha256_prepared_bytes(const unsigned char states[64], const void *data,
                                 uint64_t data_len, uint8_t *out) {
     static_assert(sizeof(hmac_sha256_key) == 64);
@@ -101,6 +93,12 @@ void hmac_sha256_prepared_bytes(const unsigned char states[64], const void *data
     memcpy(inner, states + offsetof(hmac_sha256_key, inner), sizeof inner);
     memcpy(outer, states + offsetof(hmac_sha256_key, outer), sizeof outer);
     hmac_finish(sha256_backend_in_use(), inner, outer, data, data_len, out);
+}
+
+void hmac_sha256_prepared(const hmac_sha256_key *hk, const void *data,
+                          uint64_t data_len, uint8_t *out) {
+    hmac_sha256_prepared_bytes(reinterpret_cast<const unsigned char *>(hk), data, data_len,
+                               out);
 }
 
 // ---- Keyed HMAC chains (hmac_chain.h) -------------------------------------

@@ -87,18 +87,6 @@ int32_t verify_checked(const char *secret, const std::string &token, Outputs &o)
     return rc;
 }
 
-std::string b64url(const std::string &s) {
-    return fuzz::model_encode(reinterpret_cast<const uint8_t *>(s.data()), s.size(), true);
-}
-
-std::string sign(const char *secret, const std::string &signing_input) {
-    uint8_t mac[32];
-    fuzz::ref_hmac(reinterpret_cast<const uint8_t *>(secret), std::strlen(secret),
-                   reinterpret_cast<const uint8_t *>(signing_input.data()),
-                   signing_input.size(), mac);
-    return fuzz::model_encode(mac, 32, true);
-}
-
 // Mode 0: the input is the token. Byte 1 picks the secret.
 void arbitrary_text(fuzz::Reader &r) {
     const char *secret = pick_secret(r.byte());
@@ -134,9 +122,9 @@ void signed_payload(fuzz::Reader &r) {
                          : (choice / 3) % 3 == 1 ? ""
                                                  : "eyJhbGciOiJub25lIn0";  // alg none
     const std::vector<uint8_t> raw = r.rest();
-    const std::string payload = b64url(std::string(raw.begin(), raw.end()));
+    const std::string payload = fuzz::model_b64url(std::string(raw.begin(), raw.end()));
     const std::string signing_input = std::string(header) + "." + payload;
-    const std::string sig = sign(secret, signing_input);
+    const std::string sig = fuzz::model_sign(secret, signing_input);
 
     Outputs o;
     const int32_t rc = verify_checked(secret, signing_input + "." + sig, o);
@@ -236,8 +224,8 @@ void minted(fuzz::Reader &r) {
     }
     FUZZ_CHECK(valid_utf8(sub) && valid_utf8(email) && json.size() <= 1535);
     const std::string token = minted_token;
-    const std::string signing_input = std::string(kHeader) + "." + b64url(json);
-    FUZZ_CHECK(token == signing_input + "." + sign(secret, signing_input));
+    const std::string signing_input = std::string(kHeader) + "." + fuzz::model_b64url(json);
+    FUZZ_CHECK(token == signing_input + "." + fuzz::model_sign(secret, signing_input));
 
     {
         Outputs o;

@@ -31,18 +31,6 @@ struct Outputs {
     }
 };
 
-std::string b64url(const std::string &s) {
-    return fuzz::model_encode(reinterpret_cast<const uint8_t *>(s.data()), s.size(), true);
-}
-
-std::string sign(const std::string &secret, const std::string &signing_input) {
-    uint8_t mac[32];
-    fuzz::ref_hmac(reinterpret_cast<const uint8_t *>(secret.data()), secret.size(),
-                   reinterpret_cast<const uint8_t *>(signing_input.data()),
-                   signing_input.size(), mac);
-    return fuzz::model_encode(mac, 32, true);
-}
-
 void check_ring(const std::vector<std::string> &secrets, const std::vector<keldo_jwt_key> &keys,
                 const std::string &token) {
     Outputs got;
@@ -83,9 +71,9 @@ void signed_payload(const std::vector<std::string> &secrets,
     const size_t signer = r.byte() % (secrets.size() + 1);
     const std::vector<uint8_t> raw = r.rest();
     const std::string input =
-        std::string(kHeader) + "." + b64url(std::string(raw.begin(), raw.end()));
+        std::string(kHeader) + "." + fuzz::model_b64url(std::string(raw.begin(), raw.end()));
     const std::string secret = signer < secrets.size() ? secrets[signer] : "a foreign secret";
-    check_ring(secrets, keys, input + "." + sign(secret, input));
+    check_ring(secrets, keys, input + "." + fuzz::model_sign(secret, input));
 }
 
 // Mode 2: a key position, then sub and email, minted under that key.

@@ -36,18 +36,6 @@ struct Outputs {
 
 bool has_nul(const std::string &s) { return s.find('\0') != std::string::npos; }
 
-std::string sign(const std::string &secret, const std::string &signing_input) {
-    uint8_t mac[32];
-    fuzz::ref_hmac(reinterpret_cast<const uint8_t *>(secret.data()), secret.size(),
-                   reinterpret_cast<const uint8_t *>(signing_input.data()),
-                   signing_input.size(), mac);
-    return fuzz::model_encode(mac, 32, true);
-}
-
-std::string b64url(const std::string &s) {
-    return fuzz::model_encode(reinterpret_cast<const uint8_t *>(s.data()), s.size(), true);
-}
-
 // Verifies through both interfaces where the thirteen can take the secret,
 // and checks what holds for every outcome. Returns the code.
 int32_t verify_both(const std::string &secret, const std::string &token) {
@@ -108,11 +96,11 @@ void arbitrary_text(const std::string &secret, fuzz::Reader &r) {
 // which key signed.
 void signed_payload(const std::string &secret, fuzz::Reader &r) {
     const std::vector<uint8_t> raw = r.rest();
-    const std::string input = std::string(kHeader) + "." + b64url(std::string(raw.begin(), raw.end()));
-    const int32_t code = verify_both(secret, input + "." + sign(secret, input));
+    const std::string input = std::string(kHeader) + "." + fuzz::model_b64url(std::string(raw.begin(), raw.end()));
+    const int32_t code = verify_both(secret, input + "." + fuzz::model_sign(secret, input));
     if (secret.empty()) return;
     const std::string stand_in = "stand-in secret";
-    const int32_t plain = verify_both(stand_in, input + "." + sign(stand_in, input));
+    const int32_t plain = verify_both(stand_in, input + "." + fuzz::model_sign(stand_in, input));
     FUZZ_CHECK(code == plain);
     FUZZ_CHECK(code != KELDO_E_BAD_SIGNATURE);
 }
@@ -169,7 +157,7 @@ void minted(const std::string &secret, fuzz::Reader &r) {
     FUZZ_CHECK(dot2 != std::string::npos);
     const std::string signing_input = token.substr(0, dot2);
     FUZZ_CHECK(signing_input.compare(0, sizeof kHeader, std::string(kHeader) + ".") == 0);
-    FUZZ_CHECK(token.substr(dot2 + 1) == sign(secret, signing_input));
+    FUZZ_CHECK(token.substr(dot2 + 1) == fuzz::model_sign(secret, signing_input));
     if (!has_nul(secret)) FUZZ_CHECK(thirteen_ok && thirteen == token);
 
     const int32_t verified = verify_both(secret, token);

@@ -219,6 +219,19 @@ inline void ref_hmac(const uint8_t *key, size_t key_len, const uint8_t *data,
     FUZZ_CHECK(n == 32);
 }
 
+// base64url of text, and the HS256 signature segment of a signing input,
+// both by the models above (OpenSSL's HMAC, the model encoder).
+inline std::string model_b64url(const std::string &s) {
+    return model_encode(reinterpret_cast<const uint8_t *>(s.data()), s.size(), true);
+}
+
+inline std::string model_sign(const std::string &secret, const std::string &signing_input) {
+    uint8_t mac[32];
+    ref_hmac(reinterpret_cast<const uint8_t *>(secret.data()), secret.size(),
+             reinterpret_cast<const uint8_t *>(signing_input.data()), signing_input.size(), mac);
+    return model_encode(mac, 32, true);
+}
+
 // ---- Documented refusals --------------------------------------------------
 
 inline bool is_verify_message(std::string_view m) {
