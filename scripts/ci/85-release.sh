@@ -14,9 +14,9 @@
 #    prebuilds; the linux-arm64 library under qemu-aarch64 from a small C
 #    host, given the C library alone; the win32-x64 DLLs are those of the
 #    Windows zip, which the Windows stage ran programs against under Wine;
-#  - the .nupkg: its file list, then Debian's NuGet client unpacks it and a
-#    Mono program compiled against the assembly there runs with the
-#    package's native library;
+#  - the .nupkg: its file list, then a fresh `dotnet new console` project
+#    takes it with `dotnet add package`, runs and is published
+#    self-contained, with the package's native library (scripts/check-nuget);
 #  - the Windows zip, unpacked as written.
 #   KELDO_DIST_DIR  where the artifacts go (default dist)
 set -euo pipefail
@@ -164,23 +164,19 @@ echo "== $(basename "$nupkg")"
 files=$(/usr/bin/python3 -c 'import sys, zipfile; print("\n".join(zipfile.ZipFile(sys.argv[1]).namelist()))' "$nupkg" \
         | LC_ALL=C sort)
 sed 's/^/  /' <<<"$files"
-has "$files" Keldo.Crypto.nuspec '[Content_Types].xml' lib/netstandard2.0/Keldo.Crypto.dll \
-  runtimes/linux-x64/native/libkeldo_crypto.so runtimes/linux-x64/native/libyyjson.so.0 \
+has "$files" Keldo.Crypto.nuspec lib/net8.0/Keldo.Crypto.dll lib/netstandard2.0/Keldo.Crypto.dll \
+  lib/net8.0/Keldo.Crypto.xml runtimes/linux-x64/native/libkeldo_crypto.so runtimes/linux-x64/native/libyyjson.so.0 \
+  runtimes/linux-arm64/native/libkeldo_crypto.so runtimes/linux-arm64/native/libyyjson.so.0 \
   runtimes/win-x64/native/keldo_crypto.dll runtimes/win-x64/native/libyyjson.dll \
   README.md LICENSE.txt yyjson-LICENSE.txt
-# Debian's NuGet client unpacks it, as docs/install.md says (its caches in
-# a HOME of its own).
-mkdir "$work/dotnet" "$work/home"
-cp "$nupkg" "$work/dotnet/"
-(cd "$work/dotnet" && HOME=$work/home bash -euo pipefail -c "$(block '.NET (NuGet)' 2)" >/dev/null)
-unpacked=$work/dotnet/packages/Keldo.Crypto.$version
 nuspec=$(/usr/bin/python3 -c 'import sys, zipfile; print(zipfile.ZipFile(sys.argv[1]).read("Keldo.Crypto.nuspec").decode())' "$nupkg")
 grep -q '<license type="expression">MIT</license>' <<<"$nuspec" || fail "the nuspec names no MIT licence"
-[ -f "$unpacked/lib/netstandard2.0/Keldo.Crypto.dll" ] || fail "nuget install unpacked no assembly"
-mcs -nologo -warnaserror -r:"$unpacked/lib/netstandard2.0/Keldo.Crypto.dll" -r:System.Core \
-  -out:"$work/Consumer.exe" "$top/tests/release/Consumer.cs"
-env -u KELDO_CRYPTO_LIBRARY -u LD_LIBRARY_PATH MONO_PATH="$unpacked/lib/netstandard2.0" \
-  mono "$work/Consumer.exe" | sed 's/^/  /'
+[ -f "${nupkg%.nupkg}.snupkg" ] || fail "no symbol package beside $(basename "$nupkg")"
+unpacked=$work/dotnet
+mkdir "$unpacked" && (cd "$unpacked" && cmake -E tar xf "$nupkg")
+# A fresh console project takes it with dotnet add package, runs, and is
+# published self-contained (scripts/check-nuget, as docs/install.md says).
+"$top/scripts/check-nuget" "$(dirname "$nupkg")"
 
 # The Windows DLLs of the npm and NuGet packages are those of the zip; when
 # the Windows stage made its zip from the same build, they are that one's.
