@@ -3,8 +3,6 @@
 // core and, where the core can fail, reports it in words.
 #include "crypto_api.h"
 
-#include <cstdarg>
-#include <cstdio>
 #include <cstring>
 
 #include "codec/base64.h"
@@ -53,11 +51,10 @@ inline int32_t nonzero_bit(uint64_t d) { return int32_t((d | (0 - d)) >> 63); }
 
 }  // namespace
 
-void keldo_set_error(const char *format, ...) {
-    va_list args;
-    va_start(args, format);
-    vsnprintf(s_last_error, sizeof s_last_error, format, args);
-    va_end(args);
+void keldo_set_error(const char *text) {
+    const size_t n = strnlen(text, sizeof s_last_error - 1);
+    memcpy(s_last_error, text, n);
+    s_last_error[n] = '\0';
 }
 
 extern "C" {

@@ -2,12 +2,8 @@
 // the token cores.
 #pragma once
 
-#if defined(__GNUC__) || defined(__clang__)
-#define KELDO_PRINTF_FORMAT(f, a) __attribute__((format(printf, f, a)))
-#else
-#define KELDO_PRINTF_FORMAT(f, a)
-#endif
-
-// Formats into the process-wide last-error text, cut at 1023 characters.
-// Every caller passes one fixed message and no arguments.
-void keldo_set_error(const char *format, ...) KELDO_PRINTF_FORMAT(1, 2);
+// Copies one fixed message into the process-wide last-error text, cut at
+// 1023 bytes. Not variadic on purpose: a variadic prologue stores every
+// argument register to the stack (all of x0-x7 and q0-q7 on AArch64), and
+// after a token check those may still hold words of a digest.
+void keldo_set_error(const char *text);

@@ -150,7 +150,7 @@ const char *jwt_mint(const char *secret, const char *sub, const char *email,
             : jwt_mint_core(secret, strlen(secret), sub, email, ttl_seconds, s_mint_buf,
                             sizeof s_mint_buf, nullptr);
     if (rc != KELDO_OK) {
-        keldo_set_error("%s", keldo_crypto_status_text(rc));
+        keldo_set_error(keldo_crypto_status_text(rc));
         return nullptr;
     }
     return s_mint_buf;
@@ -308,7 +308,7 @@ int32_t check_claims(yyjson_doc *doc, char *sub_out, char *email_out, int64_t *e
 }
 
 int32_t refuse(int32_t status) {
-    keldo_set_error("%s", keldo_crypto_status_text(status));
+    keldo_set_error(keldo_crypto_status_text(status));
     return -1;
 }
 
