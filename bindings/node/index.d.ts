@@ -54,8 +54,14 @@ export type TokenKeyLike = SecretLike | TokenKey | KeyRing;
 
 /** Loads the shared library from path, or from the package's prebuilds/ for
  * this platform, KELDO_CRYPTO_LIBRARY, this package's folder, then the system
- * loader. Returns the path loaded. */
+ * loader; where no native library is found (or KELDO_CRYPTO_BACKEND=wasm, or
+ * path ends in .wasm), the package's WebAssembly module. Returns the path
+ * loaded. */
 export function loadLibrary(path?: string): string;
+
+/** The backend serving the calls: the native library or the WebAssembly
+ * module (loaded on this call if nothing was yet). */
+export function libraryBackend(): 'native' | 'wasm';
 
 /** An HS256 token for sub (< 64 UTF-8 bytes) and email (< 128), valid from
  * now for ttl seconds (default 3600). */

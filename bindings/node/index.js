@@ -8,7 +8,7 @@
 // them, and the other calls cannot fail with the arguments checked here. So
 // any number of worker threads may load and use the package, in any order.
 const { KeyObject } = require('node:crypto');
-const native = require('./lib/native');
+const backend = require('./lib/backend');
 const errors = require('./lib/errors');
 
 const {
@@ -30,10 +30,13 @@ const MAX_PASSWORD_BYTES = 4096;
 
 let fns = null;
 let loadedPath = null;
+let loadedBackend = null;
 
 // Loads the library from path (or, without one, from KELDO_CRYPTO_LIBRARY,
-// this package's folder, then the system loader). Every function loads it on
-// first use; call this first to choose the file. Returns the path loaded.
+// this package's folder, then the system loader; where no native library is
+// found, the package's WebAssembly module: lib/backend.js). Every function
+// loads it on first use; call this first to choose the file. Returns the
+// path loaded (a .wasm file for the WebAssembly backend).
 function loadLibrary(path) {
   if (fns !== null) {
     if (path && path !== loadedPath) {
@@ -41,10 +44,17 @@ function loadLibrary(path) {
     }
     return loadedPath;
   }
-  const { lib, path: p } = native.open(path);
-  fns = native.bind(lib, p);
-  loadedPath = p;
-  return p;
+  const loaded = backend.load(path);
+  fns = loaded.fns;
+  loadedPath = loaded.path;
+  loadedBackend = loaded.backend;
+  return loadedPath;
+}
+
+// 'native' or 'wasm': the backend serving the calls (loaded if need be).
+function libraryBackend() {
+  if (fns === null) loadLibrary();
+  return loadedBackend;
 }
 
 function lib() {
@@ -536,6 +546,7 @@ function needsRehash(stored, options = undefined) {
 
 module.exports = {
   loadLibrary,
+  libraryBackend,
   jwtMint,
   jwtVerify,
   TokenKey,

@@ -2,7 +2,8 @@
 import keldo from './index.js';
 
 export const {
-  loadLibrary, jwtMint, jwtVerify, TokenKey, KeyRing, KEYS_MAX, pbkdf2Sha256, pbkdf2Sha256Async, hashPassword, hashPasswordAsync,
+  loadLibrary, libraryBackend, jwtMint, jwtVerify, TokenKey, KeyRing, KEYS_MAX, pbkdf2Sha256, pbkdf2Sha256Async,
+  hashPassword, hashPasswordAsync,
   verifyPassword, verifyPasswordAsync, needsRehash, sha256, hmacSha256,
   base64Encode, base64Decode, base64urlEncode, base64urlDecode, uuid4, compareDigest,
   KeldoError, InvalidArgumentError, MalformedHashError, TokenError, MalformedTokenError, BadSignatureError,

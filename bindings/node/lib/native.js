@@ -1,12 +1,13 @@
 'use strict';
-// The C functions, one for one, through koffi. Nothing here checks
-// arguments or holds policy: that is index.js's job. Byte arguments are
-// Buffers whose address koffi hands to C for the length of the call; text
-// arguments are Buffers that already end in a NUL, or JS strings.
+// The C functions of lib/functions.js, one for one, through koffi. Nothing
+// here checks arguments or holds policy: that is index.js's job. Byte
+// arguments are Buffers whose address koffi hands to C for the length of the
+// call; text arguments are Buffers that already end in a NUL, or JS strings.
 const fs = require('node:fs');
 const path = require('node:path');
 const koffi = require('koffi');
 const { LibraryNotFoundError } = require('./errors');
+const declarations = require('./functions');
 
 const LIBRARY_ENV = 'KELDO_CRYPTO_LIBRARY';
 
@@ -79,29 +80,9 @@ function bind(lib, file) {
       throw new LibraryNotFoundError(`keldo-crypto: ${file} is not keldo-crypto 1.2 or later (${e.message})`);
     }
   };
-  return {
-    secureCompare: fn('int32_t keldo_crypto_secure_compare(const void *a, const void *b, uint64_t len)'),
-    sha256: fn('int32_t keldo_crypto_sha256(const void *data, uint64_t len, uint8_t *out)'),
-    hmacSha256: fn('int32_t keldo_crypto_hmac_sha256(const void *key, uint64_t key_len, const void *data, uint64_t data_len, uint8_t *out)'),
-    pbkdf2Sha256: fn('int32_t keldo_crypto_pbkdf2_sha256(const void *pw, uint64_t pw_len, const void *salt, uint64_t salt_len, uint32_t iterations, uint8_t *out, uint64_t out_len)'),
-    base64Encode: fn('int32_t keldo_crypto_base64_encode(const void *data, uint64_t len, uint8_t *out, uint64_t out_size)'),
-    base64Decode: fn('int32_t keldo_crypto_base64_decode(const uint8_t *text, uint8_t *out, uint64_t out_size, uint64_t *out_len)'),
-    base64urlEncode: fn('int32_t keldo_crypto_base64url_encode(const void *data, uint64_t len, uint8_t *out, uint64_t out_size)'),
-    base64urlDecode: fn('int32_t keldo_crypto_base64url_decode(const uint8_t *text, uint8_t *out, uint64_t out_size, uint64_t *out_len)'),
-    uuidGenerate: fn('int32_t keldo_crypto_uuid_generate(uint8_t *out)'),
-    // Interface 1.1: status codes and the caller's buffers only.
-    statusText: fn('const char *keldo_crypto_status_text(int32_t status)'),
-    jwtMint: fn('int32_t keldo_jwt_mint_r(const uint8_t *secret, uint64_t secret_len, const char *sub, const char *email, uint32_t ttl, uint8_t *out, uint64_t out_size, uint64_t *token_size)'),
-    jwtVerify: fn('int32_t keldo_jwt_verify_r(const uint8_t *secret, uint64_t secret_len, const char *token, uint8_t *sub_out, uint8_t *email_out, int64_t *exp_out)'),
-    passwordHash: fn('int32_t keldo_password_hash(const uint8_t *pw, uint64_t pw_len, uint32_t iterations, uint8_t *out, uint64_t out_size)'),
-    passwordVerify: fn('int32_t keldo_password_verify(const uint8_t *pw, uint64_t pw_len, const char *stored)'),
-    passwordNeedsRehash: fn('int32_t keldo_password_needs_rehash(const char *stored, uint32_t min_iterations)'),
-    // Interface 1.2: prepared token keys and key rings.
-    jwtKeyInit: fn('int32_t keldo_jwt_key_init(uint8_t *key, const uint8_t *secret, uint64_t secret_len)'),
-    jwtKeyWipe: fn('void keldo_jwt_key_wipe(uint8_t *key)'),
-    jwtMintK: fn('int32_t keldo_jwt_mint_k(const uint8_t *key, const char *sub, const char *email, uint32_t ttl, uint8_t *out, uint64_t out_size, uint64_t *token_size)'),
-    jwtVerifyK: fn('int32_t keldo_jwt_verify_k(const uint8_t *keys, uint32_t key_count, const char *token, uint8_t *sub_out, uint8_t *email_out, int64_t *exp_out, uint32_t *key_index_out)'),
-  };
+  const out = {};
+  for (const [name, decl] of Object.entries(declarations)) out[name] = fn(decl);
+  return out;
 }
 
 module.exports = { open, bind, LIBRARY_ENV };

@@ -20,7 +20,9 @@ test('a missing KELDO_CRYPTO_LIBRARY file is reported, not replaced by another l
       console.log(e.code, e.name, e instanceof k.KeldoError, e instanceof k.LibraryNotFoundError);
       console.log(e.message);
     }`,
-  { KELDO_CRYPTO_LIBRARY: '/nonexistent/libkeldo_crypto.so' });
+  // The automatic choice: a named library is no reason to take the
+  // WebAssembly module instead.
+  { KELDO_CRYPTO_LIBRARY: '/nonexistent/libkeldo_crypto.so', KELDO_CRYPTO_BACKEND: '' });
   assert.equal(r.status, 0, r.err);
   assert.match(r.out, /^ERR_KELDO_LIBRARY_NOT_FOUND LibraryNotFoundError true true\n/);
   // What to do about it, then what was tried.

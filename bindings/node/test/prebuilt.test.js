@@ -26,7 +26,8 @@ function copyWithPrebuilt(platformDir) {
 
 function node(dir, code, env) {
   const r = spawnSync(process.execPath, ['-e', `const k = require(${JSON.stringify(dir)}); ${code}`],
-    { env: { ...process.env, ...env }, encoding: 'utf8' });
+    // The native library's search, whichever backend the suite runs on.
+    { env: { ...process.env, KELDO_CRYPTO_BACKEND: 'native', ...env }, encoding: 'utf8' });
   fs.rmSync(dir, { recursive: true, force: true });
   return { status: r.status, out: r.stdout.trim().split('\n'), err: r.stderr };
 }

@@ -2,6 +2,7 @@
 // what users write, and refuse what they must not.
 import { createSecretKey } from 'node:crypto';
 import * as keldo from 'keldo-crypto';
+import * as keldoWasm from 'keldo-crypto/wasm';
 
 const key = createSecretKey(Buffer.alloc(32, 1));
 const token: string = keldo.jwtMint(key, 'user-42', 'ada@example.org', 900);
@@ -31,3 +32,7 @@ const position: number = fromRing.key;
 const one = new keldo.TokenKey(Buffer.alloc(32, 2));
 console.log(position, ring.length, one.verify(one.mint('u', 'e', 60)).sub, keldo.KEYS_MAX);
 one.dispose();
+// The WebAssembly entry has the same declarations.
+const backend: 'native' | 'wasm' = keldoWasm.libraryBackend();
+const digest: Buffer = keldoWasm.sha256(keldo.base64Decode('YWJj'));
+console.log(backend, digest);

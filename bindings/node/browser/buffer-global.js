@@ -1,0 +1,2 @@
+// The global Buffer that index.js uses, for the browser bundle.
+export { Buffer } from './node-buffer.js';
