@@ -47,11 +47,15 @@ function(keldo_wasm_module)
   set_target_properties(keldo_crypto_wasm PROPERTIES OUTPUT_NAME keldo_crypto SUFFIX .wasm)
   # Memory: a 64 KiB stack, 1 MiB to start, grown only by a call that needs
   # more (a long PBKDF2 output); the loader frees every allocation it makes.
+  # The host's two functions (platform_wasm.cpp) are imports by design, which
+  # Emscripten reports as undefined symbols; the package's tests check that
+  # the module imports those two and nothing else.
   target_link_options(keldo_crypto_wasm PRIVATE
     -sSTANDALONE_WASM=1 --no-entry
     -sEXPORTED_FUNCTIONS=${KELDO_WASM_EXPORTS}
     -sTOTAL_STACK=65536 -sINITIAL_MEMORY=1048576 -sALLOW_MEMORY_GROWTH=1
-    -sMALLOC=dlmalloc -sFILESYSTEM=0 -sERROR_ON_UNDEFINED_SYMBOLS=0)
+    -sMALLOC=dlmalloc -sFILESYSTEM=0
+    -sERROR_ON_UNDEFINED_SYMBOLS=0 -sWARN_ON_UNDEFINED_SYMBOLS=0)
   # The shared library, the tool and the examples are for operating systems.
   foreach(t keldo_crypto)
     if(TARGET ${t})
